@@ -1,0 +1,38 @@
+# Shared by scripts/run and scripts/test: installs what is missing and builds.
+# Sourced, not run.
+
+# Debian packages the program needs to build and run.
+QUENBROOK_BUILD_PACKAGES=(cmake make g++ pkg-config qt6-base-dev libgl-dev
+  fonts-dejavu-core fonts-liberation2)
+# What the tests need besides.
+QUENBROOK_TEST_PACKAGES=(libgtest-dev googletest attr
+  python3 xvfb xdotool imagemagick desktop-file-utils appstream dpkg-dev file groff-base)
+
+repo_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build_dir=${QUENBROOK_BUILD_DIR:-$repo_root/build}
+
+# Installs the named Debian packages that are not installed yet, without questions.
+ensure_packages() {
+  local missing=() p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  local sudo=()
+  if [ "$(id -u)" -ne 0 ]; then
+    command -v sudo >/dev/null || { echo "need root or sudo to install: ${missing[*]}" >&2; return 1; }
+    sudo=(sudo)
+  fi
+  echo "Installing: ${missing[*]}"
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+# Configures (once) and builds the tree with two jobs; extra arguments go to cmake.
+build() {
+  local werror=OFF
+  [ "${CI:-}" = true ] && werror=ON
+  cmake -S "$repo_root" -B "$build_dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DQUENBROOK_WERROR=$werror "$@" >/dev/null
+  cmake --build "$build_dir" -j2
+}

@@ -1,0 +1,49 @@
+#pragma once
+// Starting programs without a shell, waiting for them off the caller's thread, and
+// reading a Windows command line the way Windows itself splits one.
+#include <sys/types.h>
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace quenbrook {
+
+// The words of a Windows command line as CommandLineToArgvW gives them: the first word
+// (the program) ends at its closing quote when it starts with one, else at a space or
+// tab, and keeps backslashes as they are; the other words follow the quote and
+// backslash rules. Leading blanks make an empty first word, as there.
+std::vector<std::string> SplitWindowsCommandLine(std::string_view commandLine);
+
+// The executable file that name leads to through $PATH, searched as execvp does (an
+// empty entry is the current folder); nothing when there is none. Only bare names are
+// searched: a name with a slash leads nowhere here.
+std::optional<std::filesystem::path> FindInPath(std::string_view name);
+
+struct SpawnRequest {
+    std::filesystem::path program;       // the file to execute; relative to our folder
+    std::vector<std::string> arguments;  // argv, argv[0] included
+    std::vector<std::pair<std::string, std::string>> environment;  // set on top of ours
+    std::filesystem::path workingFolder;                           // empty: ours
+};
+
+struct SpawnOutcome {
+    pid_t pid = -1;               // the started process, or -1
+    int error = 0;                // errno when it could not be started
+    bool enteringFolder = false;  // the error came from entering workingFolder
+};
+
+// Starts the program in a session and process group of its own, so it outlives us and
+// our terminal, never through a shell, with the standard descriptors and no other of
+// ours. Returns once the program has replaced the child, or with the reason it could not.
+SpawnOutcome Spawn(const SpawnRequest& request);
+
+// Waits for pid on a detached thread, so no zombie stays behind, then hands done (when
+// given) its wait status there; nothing when the status could not be learned.
+void WaitInBackground(pid_t pid, std::function<void(std::optional<int> waitStatus)> done);
+
+}  // namespace quenbrook

@@ -1,0 +1,361 @@
+#include "platform/linux/profile_file.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <memory>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <system_error>
+
+#include "platform/linux/narrow.h"
+#include "platform/linux/profile_engine.h"
+
+namespace quenbrook {
+namespace fs = std::filesystem;
+
+namespace {
+
+// Our temporary files are named ".<file>.quenbrook-<random>.tmp" beside the file, so a
+// later write can find and remove those that a killed writer left behind.
+constexpr std::string_view kTemporaryMark = ".quenbrook-";
+constexpr std::string_view kTemporaryEnd = ".tmp";
+constexpr int kMaxLinkHops = 40;  // as the kernel's own limit
+
+class Fd {
+public:
+    explicit Fd(int fd = -1) : fd_(fd) {}
+    ~Fd() { Close(); }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+    bool valid() const { return fd_ >= 0; }
+    void Reset(int fd) {
+        Close();
+        fd_ = fd;
+    }
+    void Close() {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+    }
+
+private:
+    int fd_;
+};
+
+// The temporary file, removed unless it has been renamed into place.
+class Temporary {
+public:
+    ~Temporary() {
+        fd.Close();
+        if (!path.empty()) ::unlink(path.c_str());
+    }
+    void Keep() { path.clear(); }
+
+    fs::path path;
+    Fd fd;
+};
+
+std::wstring Text(const fs::path& path) { return FromNarrow(path.native()); }
+
+// errno in plain words, for the message a player sees.
+std::wstring Describe(int err) {
+    switch (err) {
+        case EACCES:
+        case EPERM: return L"permission denied";
+        case ENOSPC: return L"the disk is full";
+        case EDQUOT: return L"the disk quota is used up";
+        case EFBIG: return L"the file is too large";
+        case EROFS: return L"the disk is mounted read-only";
+        case EIO: return L"the disk reported an input/output error";
+        case ENOENT: return L"it does not exist";
+        case ENOTDIR: return L"a part of the path is not a folder";
+        case EISDIR: return L"it is a folder";
+        case ENAMETOOLONG: return L"the path is too long";
+        case ELOOP: return L"the path has too many symbolic links";
+        case EMFILE:
+        case ENFILE: return L"too many files are open";
+        case ENOMEM: return L"there is not enough memory";
+        case EBUSY:
+        case ETXTBSY: return L"the file is in use";
+        default: return FromNarrow(std::strerror(err));
+    }
+}
+
+Status Fail(const std::wstring& what, int err) {
+    return Status::Fail(what + L": " + Describe(err));
+}
+
+// A file's bytes. Unlike std::string it does not zero its memory first: for a file of
+// hundreds of MB that would double the cost of taking it in.
+class FileBytes {
+public:
+    std::string_view view() const { return {data_.get(), size_}; }
+
+    // Reads fd to the end, starting with room for sizeHint bytes (what fstat said), so a
+    // whole file costs one allocation and one large read; a file that grew meanwhile is
+    // still read whole. Returns 0 or errno.
+    int ReadAll(int fd, std::size_t sizeHint) {
+        Reserve(sizeHint);
+        size_ = 0;
+        for (;;) {
+            if (size_ == capacity_) Reserve(capacity_ + capacity_ / 2 + 65536);
+            const ssize_t n = ::read(fd, data_.get() + size_, capacity_ - size_);
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                return errno;
+            }
+            if (n == 0) return 0;
+            size_ += static_cast<std::size_t>(n);
+        }
+    }
+
+private:
+    void Reserve(std::size_t capacity) {
+        // One byte more than asked, so that a file of exactly the expected size is known
+        // to have ended by a read that returns nothing, not by a second allocation.
+        std::unique_ptr<char[]> bigger(new char[capacity + 1]);
+        if (size_) std::memcpy(bigger.get(), data_.get(), size_);
+        data_ = std::move(bigger);
+        capacity_ = capacity + 1;
+    }
+
+    std::unique_ptr<char[]> data_;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
+};
+
+// Reads a regular file whole, again if it changed while being read (the game may be
+// saving it), so that what we parse and write back is one version of it. Returns 0 or
+// errno; st describes the file read.
+int ReadStable(int fd, struct stat& st, FileBytes& bytes) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (attempt && ::lseek(fd, 0, SEEK_SET) != 0) return errno;
+        if (int e = bytes.ReadAll(fd, static_cast<std::size_t>(st.st_size))) return e;
+        struct stat after;
+        if (::fstat(fd, &after) != 0) return errno;
+        const bool same = after.st_size == st.st_size &&
+                          static_cast<std::size_t>(after.st_size) == bytes.view().size() &&
+                          after.st_mtim.tv_sec == st.st_mtim.tv_sec &&
+                          after.st_mtim.tv_nsec == st.st_mtim.tv_nsec;
+        st = after;
+        if (same) return 0;
+    }
+    return EBUSY;
+}
+
+// Opens for reading without blocking on a FIFO that happens to carry the file's name.
+int OpenForReading(const fs::path& file) {
+    return ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+}
+
+// The file that path finally names once symbolic links are followed; the last one may
+// not exist yet. Writing replaces that file, so the links stay links.
+fs::path FollowLinks(const fs::path& path, int& err) {
+    fs::path current = path;
+    for (int hop = 0; hop < kMaxLinkHops; ++hop) {
+        struct stat st;
+        if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return current;
+        std::error_code ec;
+        const fs::path target = fs::read_symlink(current, ec);
+        if (ec) {
+            err = ec.value();
+            return current;
+        }
+        current = target.is_absolute() ? target : current.parent_path() / target;
+    }
+    err = ELOOP;
+    return current;
+}
+
+// Removes temporary files of ours that a killed writer left. A writer holds a lock on its
+// own temporary file until it is renamed, so only abandoned ones are removed.
+void RemoveAbandonedTemporaries(const fs::path& folder, const std::string& prefix) {
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().native();
+        if (!name.starts_with(prefix) || !name.ends_with(kTemporaryEnd)) continue;
+        Fd fd(::open(it->path().c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        if (!fd.valid() || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) continue;
+        struct stat held, named;
+        if (::fstat(fd.get(), &held) == 0 && ::lstat(it->path().c_str(), &named) == 0 &&
+            held.st_dev == named.st_dev && held.st_ino == named.st_ino)
+            ::unlink(it->path().c_str());
+    }
+}
+
+// Creates a new temporary file with a name no one else has (O_EXCL) and locks it.
+int CreateTemporary(const fs::path& folder, const std::string& prefix, mode_t mode,
+                    Temporary& temporary) {
+    static std::atomic<unsigned> counter{0};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const auto ticks = static_cast<unsigned long long>(
+            std::chrono::steady_clock::now().time_since_epoch().count());
+        const unsigned long long mix =
+            ticks ^ (static_cast<unsigned long long>(::getpid()) << 32) ^
+            (static_cast<unsigned long long>(counter.fetch_add(1)) * 0x9E3779B97F4A7C15ull);
+        char suffix[17];
+        std::snprintf(suffix, sizeof suffix, "%016llx", mix);
+        const fs::path path = folder / (prefix + suffix + std::string(kTemporaryEnd));
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (fd >= 0) {
+            temporary.path = path;
+            temporary.fd.Reset(fd);
+            ::flock(fd, LOCK_EX);
+            return 0;
+        }
+        if (errno != EEXIST) return errno;
+    }
+    return EEXIST;
+}
+
+// Writes the pieces one after the other with as few system calls as the kernel allows.
+int WriteAll(int fd, std::string_view a, std::string_view b, std::string_view c) {
+    iovec iov[3];
+    int count = 0;
+    for (std::string_view piece : {a, b, c})
+        if (!piece.empty())
+            iov[count++] = iovec{const_cast<char*>(piece.data()), piece.size()};
+    int first = 0;
+    while (first < count) {
+        const ssize_t n = ::writev(fd, iov + first, count - first);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        auto left = static_cast<std::size_t>(n);
+        while (first < count && left >= iov[first].iov_len) left -= iov[first++].iov_len;
+        if (first < count) {
+            iov[first].iov_base = static_cast<char*>(iov[first].iov_base) + left;
+            iov[first].iov_len -= left;
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+namespace {
+
+// Reads a regular file whole into bytes; false when it cannot (see ReadProfileFile).
+bool ReadRegularFile(const fs::path& file, FileBytes& bytes) {
+    Fd fd(OpenForReading(file));
+    struct stat st;
+    if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    try {
+        return ReadStable(fd.get(), st, bytes) == 0;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
+}  // namespace
+
+std::optional<std::string> ReadProfileFile(const fs::path& file) {
+    FileBytes bytes;
+    if (!ReadRegularFile(file, bytes)) return std::nullopt;
+    return std::string(bytes.view());
+}
+
+std::optional<std::string> ReadProfileValue(const fs::path& file, std::string_view section,
+                                            std::string_view key) {
+    FileBytes bytes;
+    if (!ReadRegularFile(file, bytes)) return std::nullopt;
+    const std::optional<std::string_view> value = FindProfileValue(bytes.view(), section, key);
+    if (!value) return std::nullopt;
+    return std::string(*value);
+}
+
+Status WriteProfileValue(const fs::path& file, std::string_view section, std::string_view key,
+                         std::string_view value) {
+    if (Status check = CheckProfileWrite(section, key, value); !check) return check;
+
+    const std::wstring name = Text(file.filename());
+    int err = 0;
+    const fs::path target = FollowLinks(file, err);
+    if (err) return Fail(name + L" cannot be opened", err);
+
+    // The folder must already be there: creating one is never right for the game's file.
+    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    struct stat folderStat;
+    if (::stat(folder.c_str(), &folderStat) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            return Status::Fail(L"the folder " + Text(folder) + L" does not exist");
+        return Fail(L"the folder " + Text(folder) + L" cannot be reached", errno);
+    }
+    if (!S_ISDIR(folderStat.st_mode)) return Status::Fail(Text(folder) + L" is not a folder");
+
+    FileBytes bytes;
+    struct stat st {};
+    bool exists = false;
+    {
+        Fd in(OpenForReading(target));
+        if (!in.valid() && errno != ENOENT) return Fail(name + L" cannot be read", errno);
+        if (in.valid()) {
+            exists = true;
+            if (::fstat(in.get(), &st) != 0) return Fail(name + L" cannot be read", errno);
+            if (S_ISDIR(st.st_mode)) return Status::Fail(name + L" is a folder");
+            if (!S_ISREG(st.st_mode)) return Status::Fail(name + L" is not a regular file");
+            // No write bit at all is the read-only attribute the game's world knows:
+            // refused even for root, who could write it.
+            if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
+                return Status::Fail(name + L" is read-only");
+            if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
+                return Fail(name + L" cannot be changed", errno);
+            try {
+                if (int e = ReadStable(in.get(), st, bytes)) {
+                    if (e == EBUSY) return Status::Fail(name + L" kept changing while being read");
+                    return Fail(name + L" cannot be read", e);
+                }
+            } catch (const std::bad_alloc&) {
+                return Status::Fail(name + L" is too large to load into memory");
+            }
+        }
+    }
+
+    const std::string prefix = "." + target.filename().native() + std::string(kTemporaryMark);
+    RemoveAbandonedTemporaries(folder, prefix);
+
+    const std::string_view content = bytes.view();
+    const std::optional<ProfileEdit> edit = PlanProfileWrite(content, section, key, value);
+    if (!edit) return Status::Ok();
+
+    const std::wstring saving = name + L" cannot be saved";
+    Temporary temporary;
+    // An existing file's copy starts private and is given the original's owner and
+    // bits before any byte goes in; a new file gets the usual bits less the umask.
+    if (int e = CreateTemporary(folder, prefix, exists ? 0600 : 0666, temporary))
+        return Fail(saving + L" in " + Text(folder), e);
+    const int fd = temporary.fd.get();
+    if (exists) {
+        // chown clears set-id bits, so it goes first. Without root we cannot give a file
+        // away; that is fine only when it is ours already.
+        if (::fchown(fd, st.st_uid, st.st_gid) != 0 && st.st_uid != ::geteuid())
+            return Fail(saving + L" with its owner kept", errno);
+        if (::fchmod(fd, st.st_mode & 07777) != 0)
+            return Fail(saving + L" with its permissions kept", errno);
+    }
+
+    if (int e = WriteAll(fd, content.substr(0, edit->offset), edit->insert,
+                         content.substr(edit->offset + edit->erase)))
+        return Fail(saving, e);
+    if (::fsync(fd) != 0) return Fail(saving, errno);
+    if (::rename(temporary.path.c_str(), target.c_str()) != 0) return Fail(saving, errno);
+    temporary.Keep();
+    temporary.fd.Close();
+
+    // The rename itself lasts only once the folder is on disk.
+    Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.valid() && ::fsync(dir.get()) != 0 && errno != EINVAL && errno != EROFS)
+        return Fail(name + L" was replaced, but the disk did not confirm it", errno);
+    return Status::Ok();
+}
+
+}  // namespace quenbrook

@@ -1,0 +1,90 @@
+#include "platform/linux/qt_window_system.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+
+#include "platform/linux/wine_paths.h"
+
+namespace quenbrook {
+
+namespace {
+QString ToQ(const std::wstring& s) { return QString::fromStdWString(s); }
+}  // namespace
+
+void PostToQtThread(std::function<void()> f) {
+    QMetaObject::invokeMethod(qApp, std::move(f), Qt::QueuedConnection);
+}
+
+void QtWindowSystem::MessageBox(const std::wstring& text, const std::wstring& title) {
+    QString body = ToQ(text);
+    body.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    QMessageBox box(QMessageBox::NoIcon, ToQ(title), body, QMessageBox::Ok, owner_);
+    // Plain text, so that the messages' double spaces and quotes show as written.
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
+
+QStringList QtWindowSystem::NameFilters(const std::wstring& filter) {
+    QStringList parts = ToQ(filter).split(QLatin1Char('|'));
+    QStringList filters;
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QStringList patterns;
+        for (const QString& pattern : parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+            QString anyCase;
+            for (QChar c : pattern) {
+                if (c.isLetter())
+                    anyCase += QLatin1Char('[') + c.toUpper() + c.toLower() + QLatin1Char(']');
+                else
+                    anyCase += c;
+            }
+            patterns << anyCase;
+        }
+        filters << parts[i] + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) +
+                       QLatin1Char(')');
+    }
+    return filters;
+}
+
+QString QtWindowSystem::DialogFolder(const std::wstring& initialFile) const {
+    if (!initialFile.empty()) {
+        const QString host = ToQ(system_.HostPath(initialFile));
+        const QFileInfo info(host);
+        if (info.isDir()) return info.absoluteFilePath();
+        if (info.absoluteDir().exists() && !info.path().isEmpty() && host.contains(QLatin1Char('/')))
+            return info.absolutePath();
+    }
+    return ToQ(system_.HostPath(L"C:\\"));
+}
+
+std::optional<std::wstring> QtWindowSystem::ShowOpen(const std::wstring& filter,
+                                                     const std::wstring& initialFile) {
+    QFileDialog dialog(owner_);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    // The label keeps the filter's own description; the any-case patterns stay hidden.
+    dialog.setOption(QFileDialog::HideNameFilterDetails);
+    dialog.setNameFilters(NameFilters(filter));
+    dialog.setDirectory(DialogFolder(initialFile));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    return QDir::toNativeSeparators(dialog.selectedFiles().constFirst()).toStdWString();
+}
+
+void QtWindowSystem::SetMousePointer(int pointer) {
+    if (pointer == kPointerHourglass && !busy_) {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        busy_ = true;
+    } else if (pointer == kPointerDefault && busy_) {
+        QApplication::restoreOverrideCursor();
+        busy_ = false;
+    }
+}
+
+// Every write is on disk before any handler returns, so leaving the event loop at once
+// loses nothing; no further handler runs.
+void QtWindowSystem::EndProgram() { QCoreApplication::exit(0); }
+
+}  // namespace quenbrook

@@ -1,0 +1,212 @@
+// Windows paths inside the Wine prefix, and the profile calls of LinuxSystem that go
+// through them: the file the game uses is found whatever the letter case, and nothing
+// is ever created by looking.
+#include "platform/linux/wine_paths.h"
+
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <set>
+#include <string>
+
+#include "platform/linux/linux_system.h"
+#include "support/temp_dir.h"
+
+namespace quenbrook {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ReadFile;
+using testing::TempDir;
+using testing::WriteFile;
+
+// Sets an environment variable for one test and puts the old value back.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const char* value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old;
+        if (value)
+            ::setenv(name, value, 1);
+        else
+            ::unsetenv(name);
+    }
+    ~ScopedEnv() {
+        if (old_)
+            ::setenv(name_, old_->c_str(), 1);
+        else
+            ::unsetenv(name_);
+    }
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+// Every path under root, to show that an operation created nothing.
+std::set<std::string> Tree(const fs::path& root) {
+    std::set<std::string> paths;
+    for (const auto& entry : fs::recursive_directory_iterator(root))
+        paths.insert(entry.path().string());
+    return paths;
+}
+
+std::string Reason(const Status& status) {
+    return std::string(status.reason().begin(), status.reason().end());
+}
+
+TEST(WinePaths, PrefixIsWineprefixElseWineInHome) {
+    const ScopedEnv home("HOME", "/home/player");
+    {
+        const ScopedEnv prefix("WINEPREFIX", "/games/civ2-prefix");
+        EXPECT_EQ(WinePrefixFromEnvironment(), "/games/civ2-prefix");
+    }
+    {
+        const ScopedEnv prefix("WINEPREFIX", "");
+        EXPECT_EQ(WinePrefixFromEnvironment(), "/home/player/.wine");
+    }
+    const ScopedEnv prefix("WINEPREFIX", nullptr);
+    EXPECT_EQ(WinePrefixFromEnvironment(), "/home/player/.wine");
+}
+
+TEST(WinePaths, ComponentsMatchWhateverTheirCase) {
+    TempDir dir;
+    fs::create_directories(dir / "drive_c" / "WINDOWS");
+    WriteFile(dir / "drive_c" / "WINDOWS" / "CIV.INI", "");
+    const fs::path existing = dir / "drive_c" / "WINDOWS" / "CIV.INI";
+    EXPECT_EQ(MapWindowsPath(dir.path(), "C:\\windows\\civ.ini"), existing);
+    EXPECT_EQ(MapWindowsPath(dir.path(), "c:/Windows//Civ.Ini"), existing);
+    // From the first component that is not there, the rest stays as written.
+    EXPECT_EQ(MapWindowsPath(dir.path(), "C:\\windows\\Civ2\\Civ.ini"),
+              dir / "drive_c" / "WINDOWS" / "Civ2" / "Civ.ini");
+}
+
+TEST(WinePaths, DosdevicesDriveIsPreferredOverDriveC) {
+    TempDir dir;
+    fs::create_directories(dir / "drive_c");
+    EXPECT_EQ(MapWindowsPath(dir.path(), "C:\\civ.ini"), dir / "drive_c" / "civ.ini");
+
+    fs::create_directories(dir / "elsewhere");
+    fs::create_directories(dir / "dosdevices");
+    fs::create_directory_symlink("../elsewhere", dir / "dosdevices" / "c:");
+    WriteFile(dir / "elsewhere" / "Civ.ini", "");
+    EXPECT_EQ(MapWindowsPath(dir.path(), "C:\\CIV.INI"), dir / "dosdevices" / "c:" / "Civ.ini");
+    // Other drives exist only through dosdevices.
+    EXPECT_EQ(MapWindowsPath(dir.path(), "d:\\civ.ini"), dir / "dosdevices" / "d:" / "civ.ini");
+}
+
+// The profile calls of LinuxSystem on a prefix of its own, in a UTF-8 locale.
+class LinuxSystemProfile : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(std::setlocale(LC_ALL, "C.UTF-8"));
+        fs::create_directories(prefix / "drive_c" / "MPS" / "CIV2");
+        WriteFile(game, "[Civilization Gold]\r\nSimultaneous=0\r\n");
+    }
+    void TearDown() override { std::setlocale(LC_ALL, "C"); }
+
+    TempDir dir;
+    const fs::path prefix = dir / "prefix";
+    const fs::path game = prefix / "drive_c" / "MPS" / "CIV2" / "CIV.INI";
+    LinuxSystem host{prefix, nullptr};
+};
+
+TEST_F(LinuxSystemProfile, TheGamesFileIsUsedWhateverTheCaseOfThePath) {
+    const std::wstring path = L"C:\\mps\\civ2\\civ.ini";
+    EXPECT_EQ(host.HostPath(path), game.wstring());
+    EXPECT_EQ(host.GetProfileString(L"Civilization Gold", L"Simultaneous", L"?", path), L"0");
+
+    const Status status = host.WriteProfileString(L"Civilization Gold", L"Simultaneous", L"1", path);
+    ASSERT_TRUE(status.ok()) << Reason(status);
+    EXPECT_EQ(ReadFile(game), "[Civilization Gold]\r\nSimultaneous=1\r\n");
+    // Never a second file that differs only in case.
+    EXPECT_EQ(Tree(game.parent_path()), std::set<std::string>{game.string()});
+}
+
+TEST_F(LinuxSystemProfile, ReadingCreatesNothingAndFallsBack) {
+    const auto before = Tree(dir.path());
+    EXPECT_EQ(host.GetProfileString(L"Civilization Gold", L"Missing", L"fb",
+                                      L"C:\\MPS\\CIV2\\CIV.INI"), L"fb");
+    EXPECT_EQ(host.GetProfileString(L"Civilization Gold", L"Simultaneous", L"fb",
+                                      L"C:\\MPS\\NoSuchFolder\\civ.ini"), L"fb");
+    EXPECT_EQ(host.GetProfileString(L"Civilization Gold", L"Simultaneous", L"fb",
+                                      L"D:\\civ.ini"), L"fb");
+    EXPECT_FALSE(host.IsReadOnly(L"C:\\MPS\\NoSuchFolder\\civ.ini"));
+    host.HostPath(L"C:\\New\\civ.ini");
+    EXPECT_EQ(Tree(dir.path()), before);
+
+    LinuxSystem noPrefix(dir / "none", nullptr);
+    EXPECT_EQ(noPrefix.GetProfileString(L"a", L"b", L"fb", L"C:\\civ.ini"), L"fb");
+    EXPECT_FALSE(fs::exists(dir / "none"));
+}
+
+TEST_F(LinuxSystemProfile, WineprefixIsHonoured) {
+    const ScopedEnv env("WINEPREFIX", prefix.c_str());
+    LinuxSystem fromEnvironment(WinePrefixFromEnvironment(), nullptr);
+    ASSERT_TRUE(fromEnvironment
+                    .WriteProfileString(L"Civilization Gold", L"Simultaneous", L"1",
+                                        L"C:\\MPS\\CIV2\\civ.ini")
+                    .ok());
+    EXPECT_EQ(ReadFile(game), "[Civilization Gold]\r\nSimultaneous=1\r\n");
+}
+
+TEST_F(LinuxSystemProfile, MissingPrefixIsNamedAndNotCreated) {
+    LinuxSystem missing(dir / "no-prefix", nullptr);
+    const Status status =
+        missing.WriteProfileString(L"Civilization Gold", L"Simultaneous", L"1", L"C:\\civ.ini");
+    EXPECT_EQ(Reason(status), "there is no Wine prefix at " + (dir / "no-prefix").string() +
+                                  " (set WINEPREFIX to the prefix the game uses)");
+    EXPECT_FALSE(fs::exists(dir / "no-prefix"));
+}
+
+TEST_F(LinuxSystemProfile, HostPathsAreTakenAsTheyAre) {
+    const fs::path plain = dir / "plain.ini";
+    EXPECT_EQ(host.HostPath(plain.wstring()), plain.wstring());
+    ASSERT_TRUE(host.WriteProfileString(L"S", L"k", L"v", plain.wstring()).ok());
+    EXPECT_EQ(ReadFile(plain), "[S]\r\nk=v\r\n");
+    EXPECT_EQ(host.GetProfileString(L"S", L"k", L"", plain.wstring()), L"v");
+}
+
+TEST_F(LinuxSystemProfile, ValuesComeBackWholeInTheLocalesEncoding) {
+    const std::wstring path = L"C:\\MPS\\CIV2\\CIV.INI";
+    const std::wstring longValue(10000, L'x');
+    ASSERT_TRUE(host.WriteProfileString(L"Civilization Gold", L"Long", longValue, path).ok());
+    EXPECT_EQ(host.GetProfileString(L"Civilization Gold", L"Long", L"", path), longValue);
+
+    ASSERT_TRUE(host.WriteProfileString(L"Städte", L"Zürich", L"Ärger", path).ok());
+    EXPECT_NE(ReadFile(game).find("[St\xc3\xa4" "dte]\r\nZ\xc3\xbcrich=\xc3\x84rger\r\n"),
+              std::string::npos);
+    EXPECT_EQ(host.GetProfileString(L"Städte", L"Zürich", L"", path), L"Ärger");
+}
+
+TEST_F(LinuxSystemProfile, TextThatCannotBeWrittenIsRefusedWithItsReason) {
+    const std::string before = ReadFile(game);
+    const std::wstring path = L"C:\\MPS\\CIV2\\CIV.INI";
+    Status status = host.WriteProfileString(L"Civilization Gold", L"Simultaneous",
+                                              std::wstring(L"1\0x", 3), path);
+    EXPECT_EQ(Reason(status), "the value contains a NUL character");
+    status = host.WriteProfileString(L"Civilization Gold", L"Simultaneous", L"1\n", path);
+    EXPECT_EQ(Reason(status), "the value contains a line break");
+
+    ASSERT_TRUE(std::setlocale(LC_ALL, "C"));  // ASCII only
+    status = host.WriteProfileString(L"Civilization Gold", L"Zürich", L"1", path);
+    EXPECT_EQ(Reason(status), "the key name cannot be written in this system's character encoding");
+    EXPECT_EQ(ReadFile(game), before);
+}
+
+TEST_F(LinuxSystemProfile, ReadOnlyMeansNoWriteBitAtAll) {
+    const std::wstring path = L"c:\\mps\\civ2\\civ.ini";
+    for (const auto& [mode, readOnly] : {std::pair{0444u, true}, {0644u, false}, {0464u, false},
+                                         {0400u, true}, {0200u, false}}) {
+        ASSERT_EQ(::chmod(game.c_str(), mode), 0);
+        EXPECT_EQ(host.IsReadOnly(path), readOnly) << std::oct << mode;
+    }
+    EXPECT_FALSE(host.IsReadOnly(L"C:\\MPS\\CIV2\\missing.ini"));
+}
+
+}  // namespace
+}  // namespace quenbrook

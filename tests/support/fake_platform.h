@@ -1,0 +1,75 @@
+#pragma once
+// A platform that opens nothing: it keeps profile files in memory, records every call in
+// order, and answers as the test scripts it.
+#include <deque>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace quenbrook::testing {
+
+class FakePlatform : public SystemCalls, public WindowSystem {
+public:
+    // --- What the test scripts ---
+    // file -> section -> key -> value; a file absent from the map does not exist.
+    std::map<std::wstring, std::map<std::wstring, std::map<std::wstring, std::wstring>>> files;
+    std::map<std::wstring, unsigned> attributes;   // last attribute set per file
+    std::optional<std::wstring> writeFailure;      // every write fails with this reason
+    std::optional<std::wstring> attributeFailure;  // every attribute change fails
+    std::optional<std::wstring> startFailure;      // every program start fails
+    std::optional<std::wstring> editorFailure;     // the editor fails to open
+    ShellResult shellAnswer{33, 0};
+    bool shellThrows = false;
+    bool answerLater = false;  // hold editor and shell answers until RunPending()
+    std::deque<std::optional<std::wstring>> dialogAnswers;  // nullopt: the user cancels
+
+    // --- What the test reads ---
+    std::vector<std::string> calls;  // one line per call, in order
+    struct Message {
+        std::wstring text, title;
+    };
+    std::vector<Message> messages;
+    struct Started {
+        std::wstring commandLine;
+        int windowStyle;
+        bool inProgramFolder;
+    };
+    std::vector<Started> started;
+    std::vector<std::wstring> opened;  // editor files and links
+    std::vector<int> pointers;
+    std::vector<std::wstring> dialogInitialFiles;
+    bool ended = false;
+
+    // Runs the answers held back by answerLater.
+    void RunPending();
+
+    // Treats files whose last attribute set is read-only as locked: writes are refused.
+    bool Locked(const std::wstring& file) const;
+
+    std::wstring GetProfileString(const std::wstring& section, const std::wstring& key,
+                                  const std::wstring& fallback, const std::wstring& file) override;
+    Status WriteProfileString(const std::wstring& section, const std::wstring& key,
+                              const std::wstring& value, const std::wstring& file) override;
+    Status SetFileAttributes(const std::wstring& file, unsigned attrs) override;
+    bool IsReadOnly(const std::wstring& file) override;
+    Status StartProgram(const std::wstring& commandLine, int windowStyle,
+                        bool inProgramFolder) override;
+    void OpenInEditor(const std::wstring& file, std::function<void(Status)> done) override;
+    void ShellOpen(const std::wstring& link, std::function<void(ShellResult)> done) override;
+    std::wstring HostPath(const std::wstring& windowsPath) override;
+
+    void MessageBox(const std::wstring& text, const std::wstring& title) override;
+    std::optional<std::wstring> ShowOpen(const std::wstring& filter,
+                                         const std::wstring& initialFile) override;
+    void SetMousePointer(int pointer) override;
+    void EndProgram() override;
+
+private:
+    static std::wstring Fold(const std::wstring& s);
+    std::vector<std::function<void()>> pending_;
+};
+
+}  // namespace quenbrook::testing
