@@ -6,7 +6,10 @@ QUENBROOK_BUILD_PACKAGES=(cmake make g++ pkg-config qt6-base-dev libgl-dev
   fonts-dejavu-core fonts-liberation2)
 # What the tests need besides.
 QUENBROOK_TEST_PACKAGES=(libgtest-dev googletest attr
-  python3 xvfb xdotool imagemagick desktop-file-utils appstream dpkg-dev file groff-base)
+  python3 xvfb xdotool imagemagick desktop-file-utils appstream dpkg-dev file groff-base
+  libx11-dev)
+# The sanitizer and fuzzing runs (scripts/sanitize, scripts/fuzz) besides.
+QUENBROOK_CHECK_PACKAGES=(clang libclang-rt-14-dev)
 
 repo_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build_dir=${QUENBROOK_BUILD_DIR:-$repo_root/build}

@@ -29,7 +29,8 @@ std::string Write(std::string_view content, std::string_view section, std::strin
 }
 
 TEST(ProfileRead, NamesMatchWithoutCaseAndBlanksAreTrimmed) {
-    const std::string ini = " \t[ \tcivilization GOLD\t ]  ; note\r\n \tsimultaneous \t=\t 1 \t\r\n";
+    const std::string ini =
+        " \t[ \tcivilization GOLD\t ]  ; note\r\n \tsimultaneous \t=\t 1 \t\r\n";
     EXPECT_EQ(Read(ini, "Civilization Gold", "SIMULTANEOUS"), "1");
     // Blanks inside a name are part of it.
     EXPECT_EQ(Read(ini, "CivilizationGold", "Simultaneous"), std::nullopt);
@@ -71,6 +72,18 @@ TEST(ProfileRead, HeaderNameEndsAtFirstBracketOrLineEnd) {
     EXPECT_EQ(Read("[]\nk=1\n", "", "k"), "1");
 }
 
+TEST(ProfileRead, OnlyABracketFirstOnItsLineStartsASection) {
+    // Outside the wanted section the walk jumps from '[' to '['; the ones inside lines,
+    // or after a line's first byte, must not count.
+    const std::string ini =
+        "[A]\nk=[S]\nx [S]\n;[S]\n[A2]\rv=1\r \t[S]\rk=s\n[T]\nk=[S]\n\t[S]\nk=late\n";
+    EXPECT_EQ(Read(ini, "S", "k"), "s");
+    EXPECT_EQ(Read(ini, "A", "k"), "[S]");
+    EXPECT_EQ(Read(ini, "T", "k"), "[S]");
+    EXPECT_EQ(Read("x[S]\nk=1\n", "S", "k"), std::nullopt);
+    EXPECT_EQ(Read("  [S]\r\nk=1\r\n", "S", "k"), "1");
+}
+
 TEST(ProfileRead, LinesBeforeTheFirstSectionBelongToNone) {
     const std::string ini = "k=top\n[S]\nother=1\n";
     EXPECT_EQ(Read(ini, "", "k"), std::nullopt);
@@ -96,8 +109,8 @@ TEST(ProfileRead, MissingSectionOrKeyGivesNothingButAnEmptyValueIsAValue) {
 TEST(ProfileRead, LineBreaksOfEveryKindReadAlikeAndTheLastLineCounts) {
     for (const std::string_view br : {"\r\n"sv, "\n"sv, "\r"sv}) {
         SCOPED_TRACE(testing::PrintToString(std::string(br)));
-        const std::string ini = "[A]"s + std::string(br) + "k=a" + std::string(br) + "[B]" +
-                                std::string(br) + "k=b";
+        const std::string ini =
+            "[A]"s + std::string(br) + "k=a" + std::string(br) + "[B]" + std::string(br) + "k=b";
         EXPECT_EQ(Read(ini, "A", "k"), "a");
         EXPECT_EQ(Read(ini, "B", "k"), "b");
     }
@@ -109,15 +122,6 @@ TEST(ProfileRead, ValuesKeepEqualsSignsAndAnyBytes) {
     const std::string ini = "[S]\r\nk=a=b\r\nbin=\x01\x00\xff z\r\n"s;
     EXPECT_EQ(Read(ini, "S", "k"), "a=b");
     EXPECT_EQ(Read(ini, "S", "bin"), "\x01\x00\xff z"s);
-}
-
-TEST(ProfileLineBreak, FirstBreakOfTheFileElseCrLf) {
-    EXPECT_EQ(ProfileLineBreak("a\r\nb\n"), "\r\n");
-    EXPECT_EQ(ProfileLineBreak("a\nb\r\n"), "\n");
-    EXPECT_EQ(ProfileLineBreak("a\rb\r\n"), "\r");
-    EXPECT_EQ(ProfileLineBreak("ab\r"), "\r");
-    EXPECT_EQ(ProfileLineBreak("ab"), "\r\n");
-    EXPECT_EQ(ProfileLineBreak(""), "\r\n");
 }
 
 TEST(ProfileWrite, TheCurrentValueNeedsNoEdit) {
@@ -139,8 +143,8 @@ TEST(ProfileWrite, WhatIsWrittenIsWhatTheGameReads) {
     const struct {
         std::string_view line;
         bool quoted;  // the value there keeps its quotes
-    } olds[] = {{"k=0", false}, {"k = \"0\"", true}, {"k='' ", true}, {"k=", false},
-                {"other=1", false}};
+    } olds[] = {
+        {"k=0", false}, {"k = \"0\"", true}, {"k='' ", true}, {"k=", false}, {"other=1", false}};
     const std::string_view values[] = {"1", "", "\"q\"", "it's", "a=b;c [d]", "x\xff\x01"};
     for (const auto& old : olds) {
         for (std::string_view value : values) {

@@ -3,6 +3,7 @@
 #include "platform/linux/profile_file.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/resource.h>
@@ -10,10 +11,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
 #include <chrono>
 #include <filesystem>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
@@ -144,19 +144,6 @@ TEST(ProfileGolden, MissingFileGetsTheTwoLinesWithUsualBits) {
     ASSERT_TRUE(status.ok()) << Reason(status);
     EXPECT_EQ(ReadFile(dir / "civ.ini"), ReadFile(kGolden / "append_to_empty_file.expected.ini"));
     EXPECT_EQ(Stat(dir / "civ.ini").st_mode & 07777, 0644u);
-}
-
-TEST(ProfileGolden, LargeFileIsWrittenWhole) {
-    TempDir dir;
-    std::mt19937 random(7);
-    std::string body(12 << 20, '\0');
-    for (char& c : body) c = static_cast<char>(random());
-    body.append("\r\n[Civilization Gold]\r\nSimultaneous=0\r\nAfter=1\r\n");
-    WriteFile(dir / "civ.ini", body);
-    ASSERT_TRUE(WriteProfileValue(dir / "civ.ini", kSection, kKey, "12345").ok());
-    std::string expected = body;
-    expected.replace(expected.size() - 11 - 1, 1, "12345");
-    EXPECT_EQ(ReadFile(dir / "civ.ini"), expected);
 }
 
 // ---------------------------------------------------------------- reading
@@ -367,6 +354,68 @@ TEST(ProfileKeeps, OnlyAbandonedTemporariesAreCleared) {
     EXPECT_TRUE(fs::exists(dir / inUse));
     EXPECT_TRUE(fs::exists(dir / otherFile));
     EXPECT_TRUE(fs::exists(dir / "notes.tmp"));
+}
+
+// Whether the kernel grants file leases in folder: they are what tells us that someone
+// is writing a file, and some file systems have none.
+bool LeasesWork(const fs::path& folder) {
+    WriteFile(folder / "probe", "");
+    const int probe = ::open((folder / "probe").c_str(), O_RDONLY | O_CLOEXEC);
+    const bool granted = ::fcntl(probe, F_SETLEASE, F_RDLCK) == 0;
+    ::close(probe);
+    fs::remove(folder / "probe");
+    return granted;
+}
+
+// The game saving civ.ini in place (truncate, then write) while we read it: we wait for
+// the save to end instead of taking its first half for the whole file.
+TEST(ProfileKeeps, AFileBeingSavedIsWaitedFor) {
+    TempDir dir;
+    const fs::path file = dir / "civ.ini";
+    const std::string saved = "[Game]\r\nA=1\r\n" + std::string(4096, ';') +
+                              "\r\n[Civilization Gold]\r\nSimultaneous=0\r\n";
+    if (!LeasesWork(dir.path())) GTEST_SKIP() << "no file leases here";
+    WriteFile(file, "");
+    const int game = ::open(file.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    ASSERT_GE(game, 0);
+    ASSERT_EQ(::write(game, saved.data(), 100), 100);
+
+    std::optional<std::string> read;
+    std::thread reader([&] { read = ReadProfileValue(file, kSection, kKey); });
+    Status status = Status::Fail(L"not run");
+    std::thread writer([&] { status = WriteProfileValue(file, kSection, kKey, "1"); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_EQ(::write(game, saved.data() + 100, saved.size() - 100),
+              static_cast<ssize_t>(saved.size() - 100));
+    ::close(game);
+    reader.join();
+    writer.join();
+
+    EXPECT_EQ(read, "0");
+    ASSERT_TRUE(status.ok()) << Reason(status);
+    std::string expected = saved;
+    expected.replace(expected.size() - 3, 1, "1");
+    EXPECT_EQ(ReadFile(file), expected);
+}
+
+// A program that keeps civ.ini open for writing may write at any time: we neither read
+// nor replace the file then, and say why.
+TEST(ProfileKeeps, AFileKeptOpenForWritingIsNotReplaced) {
+    TempDir dir;
+    if (!LeasesWork(dir.path())) GTEST_SKIP() << "no file leases here";
+    const fs::path file = dir / "civ.ini";
+    const std::string before = "[Civilization Gold]\r\nSimultaneous=0\r\n";
+    WriteFile(file, before);
+    const int other = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    ASSERT_GE(other, 0);
+    const ino_t inode = Stat(file).st_ino;
+    const Status status = WriteProfileValue(file, kSection, kKey, "1");
+    ::close(other);
+    EXPECT_EQ(Reason(status),
+              "civ.ini is being written by another program (is the game saving it?); try again");
+    EXPECT_EQ(Stat(file).st_ino, inode);
+    EXPECT_EQ(ReadFile(file), before);
+    EXPECT_TRUE(Temporaries(dir.path()).empty());
 }
 
 // A writer killed at any moment leaves the old file or the new one, never a torn one, and

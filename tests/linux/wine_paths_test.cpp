@@ -3,9 +3,8 @@
 // is ever created by looking.
 #include "platform/linux/wine_paths.h"
 
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <clocale>
 #include <cstdlib>
@@ -120,7 +119,8 @@ TEST_F(LinuxSystemProfile, TheGamesFileIsUsedWhateverTheCaseOfThePath) {
     EXPECT_EQ(host.HostPath(path), game.wstring());
     EXPECT_EQ(host.GetProfileString(L"Civilization Gold", L"Simultaneous", L"?", path), L"0");
 
-    const Status status = host.WriteProfileString(L"Civilization Gold", L"Simultaneous", L"1", path);
+    const Status status =
+        host.WriteProfileString(L"Civilization Gold", L"Simultaneous", L"1", path);
     ASSERT_TRUE(status.ok()) << Reason(status);
     EXPECT_EQ(ReadFile(game), "[Civilization Gold]\r\nSimultaneous=1\r\n");
     // Never a second file that differs only in case.
@@ -129,12 +129,14 @@ TEST_F(LinuxSystemProfile, TheGamesFileIsUsedWhateverTheCaseOfThePath) {
 
 TEST_F(LinuxSystemProfile, ReadingCreatesNothingAndFallsBack) {
     const auto before = Tree(dir.path());
-    EXPECT_EQ(host.GetProfileString(L"Civilization Gold", L"Missing", L"fb",
-                                      L"C:\\MPS\\CIV2\\CIV.INI"), L"fb");
+    EXPECT_EQ(
+        host.GetProfileString(L"Civilization Gold", L"Missing", L"fb", L"C:\\MPS\\CIV2\\CIV.INI"),
+        L"fb");
     EXPECT_EQ(host.GetProfileString(L"Civilization Gold", L"Simultaneous", L"fb",
-                                      L"C:\\MPS\\NoSuchFolder\\civ.ini"), L"fb");
-    EXPECT_EQ(host.GetProfileString(L"Civilization Gold", L"Simultaneous", L"fb",
-                                      L"D:\\civ.ini"), L"fb");
+                                    L"C:\\MPS\\NoSuchFolder\\civ.ini"),
+              L"fb");
+    EXPECT_EQ(host.GetProfileString(L"Civilization Gold", L"Simultaneous", L"fb", L"D:\\civ.ini"),
+              L"fb");
     EXPECT_FALSE(host.IsReadOnly(L"C:\\MPS\\NoSuchFolder\\civ.ini"));
     host.HostPath(L"C:\\New\\civ.ini");
     EXPECT_EQ(Tree(dir.path()), before);
@@ -178,7 +180,8 @@ TEST_F(LinuxSystemProfile, ValuesComeBackWholeInTheLocalesEncoding) {
     EXPECT_EQ(host.GetProfileString(L"Civilization Gold", L"Long", L"", path), longValue);
 
     ASSERT_TRUE(host.WriteProfileString(L"Städte", L"Zürich", L"Ärger", path).ok());
-    EXPECT_NE(ReadFile(game).find("[St\xc3\xa4" "dte]\r\nZ\xc3\xbcrich=\xc3\x84rger\r\n"),
+    EXPECT_NE(ReadFile(game).find("[St\xc3\xa4"
+                                  "dte]\r\nZ\xc3\xbcrich=\xc3\x84rger\r\n"),
               std::string::npos);
     EXPECT_EQ(host.GetProfileString(L"Städte", L"Zürich", L"", path), L"Ärger");
 }
@@ -187,7 +190,7 @@ TEST_F(LinuxSystemProfile, TextThatCannotBeWrittenIsRefusedWithItsReason) {
     const std::string before = ReadFile(game);
     const std::wstring path = L"C:\\MPS\\CIV2\\CIV.INI";
     Status status = host.WriteProfileString(L"Civilization Gold", L"Simultaneous",
-                                              std::wstring(L"1\0x", 3), path);
+                                            std::wstring(L"1\0x", 3), path);
     EXPECT_EQ(Reason(status), "the value contains a NUL character");
     status = host.WriteProfileString(L"Civilization Gold", L"Simultaneous", L"1\n", path);
     EXPECT_EQ(Reason(status), "the value contains a line break");
@@ -200,8 +203,8 @@ TEST_F(LinuxSystemProfile, TextThatCannotBeWrittenIsRefusedWithItsReason) {
 
 TEST_F(LinuxSystemProfile, ReadOnlyMeansNoWriteBitAtAll) {
     const std::wstring path = L"c:\\mps\\civ2\\civ.ini";
-    for (const auto& [mode, readOnly] : {std::pair{0444u, true}, {0644u, false}, {0464u, false},
-                                         {0400u, true}, {0200u, false}}) {
+    for (const auto& [mode, readOnly] :
+         {std::pair{0444u, true}, {0644u, false}, {0464u, false}, {0400u, true}, {0200u, false}}) {
         ASSERT_EQ(::chmod(game.c_str(), mode), 0);
         EXPECT_EQ(host.IsReadOnly(path), readOnly) << std::oct << mode;
     }

@@ -47,6 +47,9 @@ struct Case {
     std::string content;
     std::vector<Op> ops;
     std::string why;  // for hand-written cases: what the case is about
+    // Not empty: a known fault of the engine, awaiting its fix. The case must still fail
+    // in just that way; once the engine gives Windows' answer it fails until this goes.
+    std::string pending;
 };
 
 // splitmix64: the same numbers on every host and library.
@@ -80,7 +83,7 @@ Op KnownRead(std::string section, std::string key, Answer windows) {
 std::vector<Case> HandCases() {
     std::vector<Case> cases;
     auto add = [&](std::string why, std::string content, std::vector<Op> ops) {
-        cases.push_back(Case{"hand" + std::to_string(cases.size()), std::move(content), std::move(ops), std::move(why)});
+        cases.push_back(Case{"hand" + std::to_string(cases.size()), std::move(content), std::move(ops), std::move(why), ""});
     };
     add("the game's file with the option",
         "[Civilization Gold]\r\nSimultaneous=1\r\n[Civ2]\r\nPath=C:\\Civ2\\civ2.exe\r\n",
@@ -107,6 +110,11 @@ std::vector<Case> HandCases() {
         {Write("Civ2", "Path", "C:\\New\\civ2.exe"), Write("Civ2", "Path", "  padded  "), Write("Civ2", "Path", "\"q\"")});
     add("code page bytes in values", "[S]\r\nk=Spi\xe9le \xfc\xe4\r\n", {Read("S", "k"), Write("S", "k", "D\xe9j\xe0 vu")});
 
+    // Windows and Wine both take VT as a blank; the engine does not yet.
+    add("a vertical tab is a blank like space and tab",
+        "[S]\r\n\x0bk\x0b=\x0bv\x0b\r\n", {KnownRead("S", "k", "v")});
+    cases.back().pending = "the engine does not take VT (0x0b) as a blank";
+
     // Known differences: Windows' answer is the one the engine must give.
     add("lines before the first section are ignored by Windows",
         "Path=before\r\n[Civ2]\r\nPath=inside\r\n",
@@ -125,6 +133,10 @@ std::vector<Case> HandCases() {
         "[Civ2]\r\nPath=a\r\n",
         {KnownRead("Civ2\t", "Path", std::nullopt), KnownRead("Civ2", "\tPath", std::nullopt),
          Read("  Civ2  ", "  Path ")});
+    add("Windows ends a section name at its first ']'",
+        "[sec]whoops]\r\nk=v\r\n", {KnownRead("sec", "k", "v")});
+    add("Windows keeps a form feed at the end of a value",
+        "[S]\r\nk=v\x0c\r\n", {KnownRead("S", "k", "v\x0c")});
     return cases;
 }
 
@@ -354,7 +366,7 @@ int Compare(const std::string& folder) {
         std::getline(fields >> std::ws, rest);
         results[id + " " + op] = rest;
     }
-    int passed = 0, failed = 0, knownSeen = 0, engineChoice = 0;
+    int passed = 0, failed = 0, knownSeen = 0, engineChoice = 0, pending = 0;
     for (const Case& c : Corpus()) {
         std::string content = c.content;
         // Keys the engine rewrote inside their quotes: (section, key) -> what Windows
@@ -389,7 +401,16 @@ int Compare(const std::string& folder) {
             const Answer engine = ours ? Answer(std::string(*ours)) : std::nullopt;
             const Answer wineAnswer = wine == "N" ? std::nullopt : Answer(Unhex(wine.substr(2)));
             const std::string where = "[" + op.section + "] " + op.key + ": ";
-            if (op.windows) {
+            if (op.windows && !c.pending.empty()) {
+                if (engine == *op.windows)
+                    fail(i, where + "the engine now gives Windows' answer " + Show(engine) +
+                                "; take the case off the pending list");
+                else if (wineAnswer != *op.windows)
+                    fail(i, where + "Wine " + Show(wineAnswer) + ", Windows " + Show(*op.windows));
+                else
+                    std::cout << "PENDING " << c.name << " (" << c.pending << "): engine " << Show(engine)
+                              << ", Windows and Wine " << Show(*op.windows) << '\n';
+            } else if (op.windows) {
                 ++knownSeen;
                 if (engine != *op.windows)
                     fail(i, where + "engine " + Show(engine) + ", Windows " + Show(*op.windows));
@@ -408,10 +429,13 @@ int Compare(const std::string& folder) {
                 fail(i, where + "engine " + Show(engine) + ", Wine " + Show(wineAnswer));
             }
         }
-        (caseOk ? passed : failed)++;
+        if (!caseOk) ++failed;
+        else if (!c.pending.empty()) ++pending;
+        else ++passed;
     }
     std::cout << "differential: " << knownSeen << " known differences checked against Windows; "
-              << engineChoice << " read-backs where the engine kept a value's quotes\n";
+              << engineChoice << " read-backs where the engine kept a value's quotes; " << pending
+              << " pending engine faults\n";
     std::cout << passed << " passed, " << failed << " failed\n";
     return failed == 0 && passed > 0 ? 0 : 1;
 }

@@ -78,8 +78,7 @@ private:
     std::size_t Find(char c, std::size_t from) const {
         if (from >= text_.size()) return kNone;
         const void* hit = std::memchr(text_.data() + from, c, text_.size() - from);
-        return hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - text_.data())
-                   : kNone;
+        return hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - text_.data()) : kNone;
     }
 
     std::string_view text_;
@@ -148,7 +147,8 @@ Scan ScanFor(std::string_view text, std::string_view section, std::string_view k
         if (!inSection) continue;
         const void* equals = std::memchr(text.data() + p, '=', line.end - p);
         if (!equals) continue;
-        const std::size_t eq = static_cast<std::size_t>(static_cast<const char*>(equals) - text.data());
+        const std::size_t eq =
+            static_cast<std::size_t>(static_cast<const char*>(equals) - text.data());
         if (EqualsIgnoringCase(TrimBlanks(text.substr(p, eq - p)), key)) {
             std::size_t vb = eq + 1;
             std::size_t ve = line.end;
@@ -187,8 +187,7 @@ std::string_view ProfileLineBreak(std::string_view content) {
     return (at + 1 < content.size() && content[at + 1] == '\n') ? "\r\n" : "\r";
 }
 
-std::optional<std::string_view> FindProfileValue(std::string_view content,
-                                                 std::string_view section,
+std::optional<std::string_view> FindProfileValue(std::string_view content, std::string_view section,
                                                  std::string_view key) {
     const Scan scan = ScanFor(content, TrimSpaces(section), TrimSpaces(key));
     if (!scan.keyFound) return std::nullopt;

@@ -26,8 +26,7 @@ std::string_view ProfileLineBreak(std::string_view content);
 // The value of key in section of content as the game reads it (trimmed, one pair of
 // matching quotes removed), or nothing when the section or the key is missing.
 // section and key are taken as the caller gave them, less leading and trailing spaces.
-std::optional<std::string_view> FindProfileValue(std::string_view content,
-                                                 std::string_view section,
+std::optional<std::string_view> FindProfileValue(std::string_view content, std::string_view section,
                                                  std::string_view key);
 
 // Ok when section, key and value can be written as one readable line each; otherwise

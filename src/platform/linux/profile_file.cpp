@@ -1,19 +1,22 @@
 #include "platform/linux/profile_file.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
-#include <memory>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <system_error>
+#include <thread>
 
 #include "platform/linux/narrow.h"
 #include "platform/linux/profile_engine.h"
@@ -68,24 +71,39 @@ std::wstring Text(const fs::path& path) { return FromNarrow(path.native()); }
 // errno in plain words, for the message a player sees.
 std::wstring Describe(int err) {
     switch (err) {
-        case EACCES:
-        case EPERM: return L"permission denied";
-        case ENOSPC: return L"the disk is full";
-        case EDQUOT: return L"the disk quota is used up";
-        case EFBIG: return L"the file is too large";
-        case EROFS: return L"the disk is mounted read-only";
-        case EIO: return L"the disk reported an input/output error";
-        case ENOENT: return L"it does not exist";
-        case ENOTDIR: return L"a part of the path is not a folder";
-        case EISDIR: return L"it is a folder";
-        case ENAMETOOLONG: return L"the path is too long";
-        case ELOOP: return L"the path has too many symbolic links";
-        case EMFILE:
-        case ENFILE: return L"too many files are open";
-        case ENOMEM: return L"there is not enough memory";
-        case EBUSY:
-        case ETXTBSY: return L"the file is in use";
-        default: return FromNarrow(std::strerror(err));
+    case EACCES:
+    case EPERM:
+        return L"permission denied";
+    case ENOSPC:
+        return L"the disk is full";
+    case EDQUOT:
+        return L"the disk quota is used up";
+    case EFBIG:
+        return L"the file is too large";
+    case EROFS:
+        return L"the disk is mounted read-only";
+    case EIO:
+        return L"the disk reported an input/output error";
+    case ENOENT:
+        return L"it does not exist";
+    case ENOTDIR:
+        return L"a part of the path is not a folder";
+    case EISDIR:
+        return L"it is a folder";
+    case ENAMETOOLONG:
+        return L"the path is too long";
+    case ELOOP:
+        return L"the path has too many symbolic links";
+    case EMFILE:
+    case ENFILE:
+        return L"too many files are open";
+    case ENOMEM:
+        return L"there is not enough memory";
+    case EBUSY:
+    case ETXTBSY:
+        return L"the file is in use";
+    default:
+        return FromNarrow(std::strerror(err));
     }
 }
 
@@ -103,8 +121,8 @@ public:
     // whole file costs one allocation and one large read; a file that grew meanwhile is
     // still read whole. Returns 0 or errno.
     int ReadAll(int fd, std::size_t sizeHint) {
-        Reserve(sizeHint);
         size_ = 0;
+        Reserve(sizeHint);
         for (;;) {
             if (size_ == capacity_) Reserve(capacity_ + capacity_ / 2 + 65536);
             const ssize_t n = ::read(fd, data_.get() + size_, capacity_ - size_);
@@ -132,6 +150,14 @@ private:
     std::size_t capacity_ = 0;
 };
 
+// Two looks at a file show the same version of it: same file, same size, not written or
+// changed in between.
+bool SameVersion(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
+           a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
+}
+
 // Reads a regular file whole, again if it changed while being read (the game may be
 // saving it), so that what we parse and write back is one version of it. Returns 0 or
 // errno; st describes the file read.
@@ -141,15 +167,42 @@ int ReadStable(int fd, struct stat& st, FileBytes& bytes) {
         if (int e = bytes.ReadAll(fd, static_cast<std::size_t>(st.st_size))) return e;
         struct stat after;
         if (::fstat(fd, &after) != 0) return errno;
-        const bool same = after.st_size == st.st_size &&
-                          static_cast<std::size_t>(after.st_size) == bytes.view().size() &&
-                          after.st_mtim.tv_sec == st.st_mtim.tv_sec &&
-                          after.st_mtim.tv_nsec == st.st_mtim.tv_nsec;
+        const bool same = SameVersion(st, after) &&
+                          static_cast<std::size_t>(after.st_size) == bytes.view().size();
         st = after;
         if (same) return 0;
     }
     return EBUSY;
 }
+
+// A read lease on the file we read. The kernel grants it only while no one has the file
+// open for writing, and breaks it as soon as someone opens it to write (that opener
+// waits until we let go), so a lease held across our read proves the read was not of a
+// save half done. Where leases are not available (some file systems, another user's
+// file) the version checks stand alone.
+class ReadLease {
+public:
+    // 0 when held, EAGAIN when someone has the file open for writing, else unavailable.
+    int Take(int fd) {
+        // The break is announced by a signal, SIGIO unless told otherwise, and SIGIO
+        // would end the program; SIGURG is ignored unless someone handles it. We look
+        // with F_GETLEASE instead of waiting for the signal.
+        if (::fcntl(fd, F_SETSIG, SIGURG) != 0 || ::fcntl(fd, F_SETLEASE, F_RDLCK) != 0)
+            return errno;
+        fd_ = fd;
+        return 0;
+    }
+    // Whether someone now waits to write the file.
+    bool Broken() const { return fd_ >= 0 && ::fcntl(fd_, F_GETLEASE) != F_RDLCK; }
+    void Release() {
+        if (fd_ >= 0) ::fcntl(fd_, F_SETLEASE, F_UNLCK);
+        fd_ = -1;
+    }
+    ~ReadLease() { Release(); }
+
+private:
+    int fd_ = -1;
+};
 
 // Opens for reading without blocking on a FIFO that happens to carry the file's name.
 int OpenForReading(const fs::path& file) {
@@ -221,8 +274,7 @@ int WriteAll(int fd, std::string_view a, std::string_view b, std::string_view c)
     iovec iov[3];
     int count = 0;
     for (std::string_view piece : {a, b, c})
-        if (!piece.empty())
-            iov[count++] = iovec{const_cast<char*>(piece.data()), piece.size()};
+        if (!piece.empty()) iov[count++] = iovec{const_cast<char*>(piece.data()), piece.size()};
     int first = 0;
     while (first < count) {
         const ssize_t n = ::writev(fd, iov + first, count - first);
@@ -240,15 +292,17 @@ int WriteAll(int fd, std::string_view a, std::string_view b, std::string_view c)
     return 0;
 }
 
-}  // namespace
-
-namespace {
-
 // Reads a regular file whole into bytes; false when it cannot (see ReadProfileFile).
 bool ReadRegularFile(const fs::path& file, FileBytes& bytes) {
     Fd fd(OpenForReading(file));
     struct stat st;
     if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    // While the game is saving, wait a moment for the save to end rather than read half
+    // of it; a file that stays open for writing is read as it is.
+    ReadLease lease;
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(250);
+    while (lease.Take(fd.get()) == EAGAIN && std::chrono::steady_clock::now() < giveUp)
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
     try {
         return ReadStable(fd.get(), st, bytes) == 0;
     } catch (const std::bad_alloc&) {
@@ -273,6 +327,104 @@ std::optional<std::string> ReadProfileValue(const fs::path& file, std::string_vi
     return std::string(*value);
 }
 
+namespace {
+
+// What one attempt at a write came to: a final status, or "the file changed under us".
+struct Attempt {
+    bool changed = false;
+    Status status = Status::Ok();
+};
+
+Attempt Final(Status status) { return Attempt{false, std::move(status)}; }
+
+// One read, edit and replace of target. It gives up as "changed" when someone was
+// writing the file while we read it, or began to before we could replace it: a piece of
+// the game's save must never become civ.ini, and a whole one should not be lost.
+Attempt WriteOnce(const fs::path& target, const fs::path& folder, const std::string& prefix,
+                  const std::wstring& name, std::string_view section, std::string_view key,
+                  std::string_view value) {
+    FileBytes bytes;
+    struct stat st {};
+    Fd in(OpenForReading(target));
+    ReadLease lease;  // released before `in` is closed
+    const bool exists = in.valid();
+    if (!exists && errno != ENOENT) return Final(Fail(name + L" cannot be read", errno));
+    if (exists) {
+        if (::fstat(in.get(), &st) != 0) return Final(Fail(name + L" cannot be read", errno));
+        if (S_ISDIR(st.st_mode)) return Final(Status::Fail(name + L" is a folder"));
+        if (!S_ISREG(st.st_mode)) return Final(Status::Fail(name + L" is not a regular file"));
+        // No write bit at all is the read-only attribute the game's world knows: refused
+        // even for root, who could write it.
+        if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
+            return Final(Status::Fail(name + L" is read-only"));
+        if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
+            return Final(Fail(name + L" cannot be changed", errno));
+        if (lease.Take(in.get()) == EAGAIN) return Attempt{true};  // being written now
+        try {
+            if (int e = ReadStable(in.get(), st, bytes)) {
+                if (e == EBUSY) return Attempt{true};
+                return Final(Fail(name + L" cannot be read", e));
+            }
+        } catch (const std::bad_alloc&) {
+            return Final(Status::Fail(name + L" is too large to load into memory"));
+        }
+    }
+
+    const std::string_view content = bytes.view();
+    const std::optional<ProfileEdit> edit = PlanProfileWrite(content, section, key, value);
+    if (!edit) return Final(Status::Ok());
+
+    const std::wstring saving = name + L" cannot be saved";
+    Temporary temporary;
+    // An existing file's copy starts private and is given the original's owner and
+    // bits before any byte goes in; a new file gets the usual bits less the umask.
+    if (int e = CreateTemporary(folder, prefix, exists ? 0600 : 0666, temporary))
+        return Final(Fail(saving + L" in " + Text(folder), e));
+    const int fd = temporary.fd.get();
+    if (exists) {
+        // chown clears set-id bits, so it goes first. Without root we cannot give a file
+        // away; that is fine only when it is ours already.
+        if (::fchown(fd, st.st_uid, st.st_gid) != 0 && st.st_uid != ::geteuid())
+            return Final(Fail(saving + L" with its owner kept", errno));
+        if (::fchmod(fd, st.st_mode & 07777) != 0)
+            return Final(Fail(saving + L" with its permissions kept", errno));
+    }
+    if (int e = WriteAll(fd, content.substr(0, edit->offset), edit->insert,
+                         content.substr(edit->offset + edit->erase)))
+        return Final(Fail(saving, e));
+
+    // Still the version we read, and no one waiting to write it? Then it is ours to
+    // replace; otherwise we let go and try again, so that the game's save goes through
+    // whole and our key is set on top of it. The version checks stand in for the lease
+    // where there is none: a save of the game's that was under way when we read goes on
+    // writing the file we read, so they look again after the fsync.
+    const auto readFileChanged = [&] {
+        struct stat now;
+        return ::fstat(in.get(), &now) != 0 || !SameVersion(st, now);
+    };
+    const auto pathChanged = [&] {
+        struct stat now;
+        if (!exists) return ::lstat(target.c_str(), &now) == 0;
+        return ::stat(target.c_str(), &now) != 0 || now.st_ino != st.st_ino ||
+               now.st_dev != st.st_dev;
+    };
+    if (lease.Broken() || (exists && readFileChanged()) || pathChanged()) return Attempt{true};
+    if (::fsync(fd) != 0) return Final(Fail(saving, errno));
+    if (lease.Broken() || (exists && readFileChanged())) return Attempt{true};
+    if (::rename(temporary.path.c_str(), target.c_str()) != 0) return Final(Fail(saving, errno));
+    lease.Release();
+    temporary.Keep();
+    temporary.fd.Close();
+
+    // The rename itself lasts only once the folder is on disk.
+    Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.valid() && ::fsync(dir.get()) != 0 && errno != EINVAL && errno != EROFS)
+        return Final(Fail(name + L" was replaced, but the disk did not confirm it", errno));
+    return Final(Status::Ok());
+}
+
+}  // namespace
+
 Status WriteProfileValue(const fs::path& file, std::string_view section, std::string_view key,
                          std::string_view value) {
     if (Status check = CheckProfileWrite(section, key, value); !check) return check;
@@ -292,70 +444,20 @@ Status WriteProfileValue(const fs::path& file, std::string_view section, std::st
     }
     if (!S_ISDIR(folderStat.st_mode)) return Status::Fail(Text(folder) + L" is not a folder");
 
-    FileBytes bytes;
-    struct stat st {};
-    bool exists = false;
-    {
-        Fd in(OpenForReading(target));
-        if (!in.valid() && errno != ENOENT) return Fail(name + L" cannot be read", errno);
-        if (in.valid()) {
-            exists = true;
-            if (::fstat(in.get(), &st) != 0) return Fail(name + L" cannot be read", errno);
-            if (S_ISDIR(st.st_mode)) return Status::Fail(name + L" is a folder");
-            if (!S_ISREG(st.st_mode)) return Status::Fail(name + L" is not a regular file");
-            // No write bit at all is the read-only attribute the game's world knows:
-            // refused even for root, who could write it.
-            if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
-                return Status::Fail(name + L" is read-only");
-            if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
-                return Fail(name + L" cannot be changed", errno);
-            try {
-                if (int e = ReadStable(in.get(), st, bytes)) {
-                    if (e == EBUSY) return Status::Fail(name + L" kept changing while being read");
-                    return Fail(name + L" cannot be read", e);
-                }
-            } catch (const std::bad_alloc&) {
-                return Status::Fail(name + L" is too large to load into memory");
-            }
-        }
-    }
-
     const std::string prefix = "." + target.filename().native() + std::string(kTemporaryMark);
     RemoveAbandonedTemporaries(folder, prefix);
 
-    const std::string_view content = bytes.view();
-    const std::optional<ProfileEdit> edit = PlanProfileWrite(content, section, key, value);
-    if (!edit) return Status::Ok();
-
-    const std::wstring saving = name + L" cannot be saved";
-    Temporary temporary;
-    // An existing file's copy starts private and is given the original's owner and
-    // bits before any byte goes in; a new file gets the usual bits less the umask.
-    if (int e = CreateTemporary(folder, prefix, exists ? 0600 : 0666, temporary))
-        return Fail(saving + L" in " + Text(folder), e);
-    const int fd = temporary.fd.get();
-    if (exists) {
-        // chown clears set-id bits, so it goes first. Without root we cannot give a file
-        // away; that is fine only when it is ours already.
-        if (::fchown(fd, st.st_uid, st.st_gid) != 0 && st.st_uid != ::geteuid())
-            return Fail(saving + L" with its owner kept", errno);
-        if (::fchmod(fd, st.st_mode & 07777) != 0)
-            return Fail(saving + L" with its permissions kept", errno);
+    // While the game keeps saving, try again a little later each time, for about a second.
+    const auto start = std::chrono::steady_clock::now();
+    for (int attempt = 0;; ++attempt) {
+        Attempt result = WriteOnce(target, folder, prefix, name, section, key, value);
+        if (!result.changed) return result.status;
+        if (std::chrono::steady_clock::now() - start > std::chrono::seconds(1))
+            return Status::Fail(name +
+                                L" is being written by another program (is the game "
+                                L"saving it?); try again");
+        std::this_thread::sleep_for(std::chrono::microseconds(100 << std::min(attempt, 5)));
     }
-
-    if (int e = WriteAll(fd, content.substr(0, edit->offset), edit->insert,
-                         content.substr(edit->offset + edit->erase)))
-        return Fail(saving, e);
-    if (::fsync(fd) != 0) return Fail(saving, errno);
-    if (::rename(temporary.path.c_str(), target.c_str()) != 0) return Fail(saving, errno);
-    temporary.Keep();
-    temporary.fd.Close();
-
-    // The rename itself lasts only once the folder is on disk.
-    Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.valid() && ::fsync(dir.get()) != 0 && errno != EINVAL && errno != EROFS)
-        return Fail(name + L" was replaced, but the disk did not confirm it", errno);
-    return Status::Ok();
 }
 
 }  // namespace quenbrook

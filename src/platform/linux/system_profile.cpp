@@ -51,8 +51,7 @@ std::wstring LinuxSystem::HostPath(const std::wstring& windowsPath) {
 }
 
 std::wstring LinuxSystem::GetProfileString(const std::wstring& section, const std::wstring& key,
-                                           const std::wstring& fallback,
-                                           const std::wstring& file) {
+                                           const std::wstring& fallback, const std::wstring& file) {
     const std::optional<fs::path> path = HostFile(prefix_, file);
     const std::optional<std::string> narrowSection = ToNarrow(section);
     const std::optional<std::string> narrowKey = ToNarrow(key);
