@@ -32,6 +32,8 @@ TEST(ProfileRead, NamesMatchWithoutCaseAndBlanksAreTrimmed) {
     const std::string ini =
         " \t[ \tcivilization GOLD\t ]  ; note\r\n \tsimultaneous \t=\t 1 \t\r\n";
     EXPECT_EQ(Read(ini, "Civilization Gold", "SIMULTANEOUS"), "1");
+    // A vertical tab is a blank too, as Windows reads it.
+    EXPECT_EQ(Read("[S]\r\n\vk\v=\vv\v\r\n", "S", "k"), "v");
     // Blanks inside a name are part of it.
     EXPECT_EQ(Read(ini, "CivilizationGold", "Simultaneous"), std::nullopt);
 }
@@ -177,7 +179,9 @@ TEST(ProfileWrite, ArgumentsThatWouldBreakTheFileAreRefused) {
         {"S", "k", "1\0"sv, "value contains a NUL"},
         {"S", "a=b", "v", "contains '='"},
         {"S", ";k", "v", "starts with ';'"},
-        {"S", " \t;k", "v", "starts with ';'"},
+        {"S", " ;k", "v", "starts with ';'"},
+        {"S", "\tk", "v", "key name starts or ends with a tab"},
+        {"S\t", "k", "v", "section name starts or ends with a tab"},
         {"S", "[k", "v", "starts with '['"},
         {"S]x", "k", "v", "contains ']'"},
     };

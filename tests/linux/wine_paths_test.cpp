@@ -96,6 +96,9 @@ TEST(WinePaths, DosdevicesDriveIsPreferredOverDriveC) {
     EXPECT_EQ(MapWindowsPath(dir.path(), "C:\\CIV.INI"), dir / "dosdevices" / "c:" / "Civ.ini");
     // Other drives exist only through dosdevices.
     EXPECT_EQ(MapWindowsPath(dir.path(), "d:\\civ.ini"), dir / "dosdevices" / "d:" / "civ.ini");
+    // Network shares too, under Wine's unc folder.
+    EXPECT_EQ(MapWindowsPath(dir.path(), "\\\\server\\games\\CIV2.EXE"),
+              dir / "dosdevices" / "unc" / "server" / "games" / "CIV2.EXE");
 }
 
 // The profile calls of LinuxSystem on a prefix of its own, in a UTF-8 locale.

@@ -110,10 +110,8 @@ std::vector<Case> HandCases() {
         {Write("Civ2", "Path", "C:\\New\\civ2.exe"), Write("Civ2", "Path", "  padded  "), Write("Civ2", "Path", "\"q\"")});
     add("code page bytes in values", "[S]\r\nk=Spi\xe9le \xfc\xe4\r\n", {Read("S", "k"), Write("S", "k", "D\xe9j\xe0 vu")});
 
-    // Windows and Wine both take VT as a blank; the engine does not yet.
     add("a vertical tab is a blank like space and tab",
-        "[S]\r\n\x0bk\x0b=\x0bv\x0b\r\n", {KnownRead("S", "k", "v")});
-    cases.back().pending = "the engine does not take VT (0x0b) as a blank";
+        "[S]\r\n\x0bk\x0b=\x0bv\x0b\r\n", {Read("S", "k")});
 
     // Known differences: Windows' answer is the one the engine must give.
     add("lines before the first section are ignored by Windows",

@@ -9,7 +9,8 @@ namespace {
 
 constexpr std::size_t kNone = std::string_view::npos;
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+// The blanks Windows trims around names and values: space, tab and vertical tab.
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\v'; }
 bool IsBreak(char c) { return c == '\r' || c == '\n'; }
 
 char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
@@ -203,6 +204,12 @@ Status CheckProfileWrite(std::string_view section, std::string_view key, std::st
     // A name of blanks only is read back as an empty one.
     if (TrimBlanks(section).empty()) return Status::Fail(L"the section name is empty");
     if (TrimBlanks(key).empty()) return Status::Fail(L"the key name is empty");
+    // The file's names are read trimmed of tabs too: such a name would never be found
+    // again, and every write would add another line.
+    if (TrimBlanks(section).size() != section.size())
+        return Status::Fail(L"the section name starts or ends with a tab");
+    if (TrimBlanks(key).size() != key.size())
+        return Status::Fail(L"the key name starts or ends with a tab");
 
     // A line break or NUL would split the line or cut it short in the game's file.
     const struct {

@@ -56,6 +56,10 @@ fs::path MapWindowsPath(const fs::path& prefix, std::string_view windowsPath) {
         root = prefix / "dosdevices" / drive;
         if (drive == "c:" && !fs::exists(root, ec)) root = prefix / "drive_c";
         rest = windowsPath.substr(2);
+    } else if (windowsPath.starts_with("\\\\")) {
+        // Wine reaches network shares through dosdevices/unc/server/share.
+        root = prefix / "dosdevices" / "unc";
+        rest = windowsPath.substr(2);
     } else {
         root = prefix / "drive_c";
     }
