@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/linux/ascii.h"
+
 namespace quenbrook {
 
 namespace {
@@ -13,16 +15,6 @@ constexpr std::size_t kNone = std::string_view::npos;
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\v'; }
 bool IsBreak(char c) { return c == '\r' || c == '\n'; }
 
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-// Names compare as the profile calls compare them: ASCII letters without regard to case,
-// every other byte as it is.
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-    return true;
-}
 
 std::string_view TrimBlanks(std::string_view s) {
     while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
@@ -138,7 +130,7 @@ Scan ScanFor(std::string_view text, std::string_view section, std::string_view k
             if (inSection) break;
             const std::string_view rest = text.substr(p + 1, line.end - p - 1);
             const std::string_view name = TrimBlanks(rest.substr(0, rest.find(']')));
-            if (EqualsIgnoringCase(name, section)) {
+            if (EqualsIgnoringAsciiCase(name, section)) {
                 inSection = true;
                 scan.sectionFound = true;
                 scan.header = line;
@@ -150,7 +142,7 @@ Scan ScanFor(std::string_view text, std::string_view section, std::string_view k
         if (!equals) continue;
         const std::size_t eq =
             static_cast<std::size_t>(static_cast<const char*>(equals) - text.data());
-        if (EqualsIgnoringCase(TrimBlanks(text.substr(p, eq - p)), key)) {
+        if (EqualsIgnoringAsciiCase(TrimBlanks(text.substr(p, eq - p)), key)) {
             std::size_t vb = eq + 1;
             std::size_t ve = line.end;
             while (vb < ve && IsBlank(text[vb])) ++vb;

@@ -15,7 +15,9 @@ QString ToQ(const std::wstring& s) { return QString::fromStdWString(s); }
 }  // namespace
 
 void PostToQtThread(std::function<void()> f) {
-    QMetaObject::invokeMethod(qApp, std::move(f), Qt::QueuedConnection);
+    // An opener may finish after the window has gone; its answer then has no one to reach.
+    if (QCoreApplication* app = QCoreApplication::instance())
+        QMetaObject::invokeMethod(app, std::move(f), Qt::QueuedConnection);
 }
 
 void QtWindowSystem::MessageBox(const std::wstring& text, const std::wstring& title) {

@@ -6,19 +6,13 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/linux/ascii.h"
+
 namespace quenbrook {
 namespace fs = std::filesystem;
 
 namespace {
 
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-    return true;
-}
 
 // The entry of folder named name in some letter case: the exact name first, as Wine
 // looks it up, then any other spelling.
@@ -27,7 +21,7 @@ std::optional<std::string> FindEntry(const fs::path& folder, const std::string& 
     if (fs::exists(fs::symlink_status(folder / name, ec))) return name;
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
         const std::string entry = it->path().filename().string();
-        if (EqualsIgnoringCase(entry, name)) return entry;
+        if (EqualsIgnoringAsciiCase(entry, name)) return entry;
     }
     return std::nullopt;
 }
