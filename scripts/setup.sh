@@ -31,6 +31,20 @@ ensure_packages() {
   "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
+# The game is a 32-bit Windows program: running it (and our 32-bit test programs) under
+# Wine needs wine32 from Debian's i386 architecture, which wine64 alone does not bring.
+# Adds the architecture and installs wine32 only when missing, and says so.
+ensure_wine32() {
+  local sudo=()
+  [ "$(id -u)" -ne 0 ] && sudo=(sudo)
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    echo "Adding the i386 architecture for wine32 (32-bit Windows programs under Wine)"
+    "${sudo[@]}" dpkg --add-architecture i386
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q
+  fi
+  ensure_packages wine wine64 wine32:i386 "$@"
+}
+
 # Configures (once) and builds the tree with two jobs; extra arguments go to cmake.
 build() {
   local werror=OFF
