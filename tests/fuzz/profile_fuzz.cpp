@@ -32,7 +32,7 @@ void Expect(bool ok, const char* what) {
 }
 
 bool HasBreak(std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; }
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\v'; }
+bool IsBlank(char c) { return (c >= '\t' && c <= '\r') || c == '\x1a' || c == ' '; }
 
 // Written as it is read back: reading trims blanks around names and values and drops one
 // pair of matching quotes around a value, as the game does, so only such text is expected

@@ -38,11 +38,11 @@ TEST(ProfileRead, NamesMatchWithoutCaseAndBlanksAreTrimmed) {
     EXPECT_EQ(Read(ini, "CivilizationGold", "Simultaneous"), std::nullopt);
 }
 
-TEST(ProfileRead, CallerNamesLoseOnlySpaces) {
+TEST(ProfileRead, CallerNamesLoseBlanksAsUnderWine) {
     const std::string ini = "[Civilization Gold]\r\nSimultaneous=1\r\n";
     EXPECT_EQ(Read(ini, "  Civilization Gold ", "   Simultaneous  "), "1");
-    EXPECT_EQ(Read(ini, "\tCivilization Gold", "Simultaneous"), std::nullopt);
-    EXPECT_EQ(Read(ini, "Civilization Gold", "Simultaneous\t"), std::nullopt);
+    EXPECT_EQ(Read(ini, "\tCivilization Gold", "Simultaneous"), "1");
+    EXPECT_EQ(Read(ini, "Civilization Gold", "Simultaneous\t\x1a"), "1");
 }
 
 TEST(ProfileRead, OnePairOfMatchingQuotesIsRemoved) {
@@ -59,19 +59,19 @@ TEST(ProfileRead, OnePairOfMatchingQuotesIsRemoved) {
     EXPECT_EQ(Read(ini, "S", "middle"), "a\"b\"");
 }
 
-TEST(ProfileRead, CommentsAndLinesWithoutEqualsAreNoKeys) {
+TEST(ProfileRead, SemicolonNamesAreKeysAndALineWithoutEqualsHidesLaterOnes) {
     const std::string ini = "[S]\n;k=comment\n  \t; k=indented comment\nk\nk=found\n";
-    EXPECT_EQ(Read(ini, "S", "k"), "found");
-    EXPECT_EQ(Read(ini, "S", ";k"), std::nullopt);
+    EXPECT_EQ(Read(ini, "S", "k"), std::nullopt);
+    EXPECT_EQ(Read(ini, "S", ";k"), "comment");
     // '#' is no comment to Windows.
     EXPECT_EQ(Read("[S]\n#k=1\n", "S", "#k"), "1");
 }
 
-TEST(ProfileRead, HeaderNameEndsAtFirstBracketOrLineEnd) {
-    EXPECT_EQ(Read("[Civ]ilization]\nk=1\n", "Civ", "k"), "1");
-    EXPECT_EQ(Read("[Civ]ilization]\nk=1\n", "Civ]ilization", "k"), std::nullopt);
-    EXPECT_EQ(Read("[ Civ  \nk=1\n", "Civ", "k"), "1");
-    EXPECT_EQ(Read("[]\nk=1\n", "", "k"), "1");
+TEST(ProfileRead, HeaderNameEndsAtLastBracketAndNeedsOne) {
+    EXPECT_EQ(Read("[Civ]ilization]\nk=1\n", "Civ", "k"), std::nullopt);
+    EXPECT_EQ(Read("[Civ]ilization]\nk=1\n", "Civ]ilization", "k"), "1");
+    EXPECT_EQ(Read("[S]\n[ Civ  \nk=1\n", "S", "k"), "1");
+    EXPECT_EQ(Read("[]\nk=1\n", "", "k"), std::nullopt);
 }
 
 TEST(ProfileRead, OnlyABracketFirstOnItsLineStartsASection) {
@@ -86,9 +86,9 @@ TEST(ProfileRead, OnlyABracketFirstOnItsLineStartsASection) {
     EXPECT_EQ(Read("  [S]\r\nk=1\r\n", "S", "k"), "1");
 }
 
-TEST(ProfileRead, LinesBeforeTheFirstSectionBelongToNone) {
+TEST(ProfileRead, LinesBeforeTheFirstSectionFormTheSectionWithNoName) {
     const std::string ini = "k=top\n[S]\nother=1\n";
-    EXPECT_EQ(Read(ini, "", "k"), std::nullopt);
+    EXPECT_EQ(Read(ini, "", "k"), "top");
     EXPECT_EQ(Read(ini, "S", "k"), std::nullopt);
 }
 
@@ -123,7 +123,7 @@ TEST(ProfileRead, LineBreaksOfEveryKindReadAlikeAndTheLastLineCounts) {
 TEST(ProfileRead, ValuesKeepEqualsSignsAndAnyBytes) {
     const std::string ini = "[S]\r\nk=a=b\r\nbin=\x01\x00\xff z\r\n"s;
     EXPECT_EQ(Read(ini, "S", "k"), "a=b");
-    EXPECT_EQ(Read(ini, "S", "bin"), "\x01\x00\xff z"s);
+    EXPECT_EQ(Read(ini, "S", "bin"), "\x01"s);  // a NUL ends it
 }
 
 TEST(ProfileWrite, TheCurrentValueNeedsNoEdit) {
@@ -171,7 +171,7 @@ TEST(ProfileWrite, ArgumentsThatWouldBreakTheFileAreRefused) {
         {"S", "", "v", "key name is empty"},
         {"S", " \t ", "v", "key name is empty"},
         {"S\r\nk=1", "k", "v", "section name contains a line break"},
-        {"S", "k\n", "v", "key name contains a line break"},
+        {"S", "k\nx", "v", "key name contains a line break"},
         {"S", "k", "1\r", "value contains a line break"},
         {"S", "k", "1\r\n[Other]", "value contains a line break"},
         {"S\0x"sv, "k", "v", "section name contains a NUL"},
@@ -180,8 +180,6 @@ TEST(ProfileWrite, ArgumentsThatWouldBreakTheFileAreRefused) {
         {"S", "a=b", "v", "contains '='"},
         {"S", ";k", "v", "starts with ';'"},
         {"S", " ;k", "v", "starts with ';'"},
-        {"S", "\tk", "v", "key name starts or ends with a tab"},
-        {"S\t", "k", "v", "section name starts or ends with a tab"},
         {"S", "[k", "v", "starts with '['"},
         {"S]x", "k", "v", "contains ']'"},
     };
@@ -194,7 +192,7 @@ TEST(ProfileWrite, ArgumentsThatWouldBreakTheFileAreRefused) {
     }
     // What the game reads fine is allowed.
     EXPECT_TRUE(CheckProfileWrite("[S", "k]", "=;[x]'\"").ok());
-    EXPECT_TRUE(CheckProfileWrite(" S ", " k;x ", "").ok());
+    EXPECT_TRUE(CheckProfileWrite(" S\t", "\tk;x\n", "").ok());
 }
 
 // A scan that looked for the next CR from every line of an LF file (or the other way

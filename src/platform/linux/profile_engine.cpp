@@ -10,22 +10,19 @@ namespace quenbrook {
 namespace {
 
 constexpr std::size_t kNone = std::string_view::npos;
+constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
 
-// The blanks Windows trims around names and values: space, tab and vertical tab.
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\v'; }
+// The blanks Wine trims from lines, names and values, and from the caller's names:
+// tab, line feed, vertical tab, form feed, carriage return, Ctrl-Z and space.
+bool IsBlank(char c) { return (c >= '\t' && c <= '\r') || c == '\x1a' || c == ' '; }
 bool IsBreak(char c) { return c == '\r' || c == '\n'; }
 
+// Wine keeps names and values as C strings: a NUL ends them.
+std::string_view CutAtNul(std::string_view s) { return s.substr(0, s.find('\0')); }
 
 std::string_view TrimBlanks(std::string_view s) {
     while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
     while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
-    return s;
-}
-
-// Windows strips only spaces from the caller's section and key, not tabs.
-std::string_view TrimSpaces(std::string_view s) {
-    while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
-    while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
     return s;
 }
 
@@ -87,9 +84,13 @@ struct Scan {
     bool hasKeyLine = false;
     Line lastKeyLine;  // last key line of the section seen so far
     bool keyFound = false;
-    std::size_t valueBegin = 0;  // the value with blanks trimmed, quotes still on
-    std::size_t valueEnd = 0;
+    bool keyHasValue = false;  // false: the key's line has no '=' (the game reads no value)
+    std::size_t valueBegin = 0;  // the value with blanks trimmed, quotes still on; without
+    std::size_t valueEnd = 0;    // '=', both are the end of the name
 };
+
+// A UTF-8 byte-order mark is no part of the first line: Wine reads past it.
+std::size_t MarkLength(std::string_view text) { return text.starts_with(kUtf8Mark) ? 3 : 0; }
 
 // The start of the next line at or after from whose first non-blank byte is '[', or
 // kNone. Outside the wanted section only headers matter, so the walk hops from '[' to
@@ -102,19 +103,31 @@ std::size_t NextHeaderLine(std::string_view text, std::size_t lineStart) {
         const std::size_t bracket =
             static_cast<std::size_t>(static_cast<const char*>(hit) - text.data());
         std::size_t begin = bracket;
-        while (begin > lineStart && IsBlank(text[begin - 1])) --begin;
+        while (begin > lineStart && IsBlank(text[begin - 1]) && !IsBreak(text[begin - 1])) --begin;
         if (begin == lineStart || IsBreak(text[begin - 1])) return begin;
         from = bracket + 1;
     }
     return kNone;
 }
 
-// Only the first section of a name counts and in it only the first matching key, so
-// the walk stops as soon as either is settled: at the key, or at the header after it.
+// The name of a section header as Wine reads it: a trimmed line that starts with '[' and
+// has a ']' after it, the name running to the last ']'. Nothing for any other line, which
+// Wine takes as an entry of the section before it.
+std::optional<std::string_view> HeaderName(std::string_view trimmed) {
+    if (trimmed.empty() || trimmed.front() != '[') return std::nullopt;
+    const std::size_t close = trimmed.rfind(']');
+    if (close == 0 || close == kNone) return std::nullopt;
+    return CutAtNul(TrimBlanks(trimmed.substr(1, close - 1)));
+}
+
+// Only the first section of a name counts and in it only the first entry of the key's
+// name, so the walk stops as soon as either is settled. Lines above the first header
+// form a section named "", which therefore hides any later "[]".
 Scan ScanFor(std::string_view text, std::string_view section, std::string_view key) {
     Scan scan;
-    bool inSection = false;
+    bool inSection = section.empty();
     LineScanner lines(text);
+    lines.SkipTo(MarkLength(text));
     Line line;
     for (;;) {
         if (!inSection) {
@@ -124,13 +137,14 @@ Scan ScanFor(std::string_view text, std::string_view section, std::string_view k
         }
         if (!lines.Next(line)) break;
         std::size_t p = line.begin;
-        while (p < line.end && IsBlank(text[p])) ++p;
-        if (p == line.end || text[p] == ';') continue;
-        if (text[p] == '[') {
+        std::size_t end = line.end;
+        while (p < end && IsBlank(text[p])) ++p;
+        while (end > p && IsBlank(text[end - 1])) --end;
+        if (p == end) continue;
+        const std::string_view trimmed = text.substr(p, end - p);
+        if (const auto name = HeaderName(trimmed)) {
             if (inSection) break;
-            const std::string_view rest = text.substr(p + 1, line.end - p - 1);
-            const std::string_view name = TrimBlanks(rest.substr(0, rest.find(']')));
-            if (EqualsIgnoringAsciiCase(name, section)) {
+            if (EqualsIgnoringAsciiCase(*name, section)) {
                 inSection = true;
                 scan.sectionFound = true;
                 scan.header = line;
@@ -138,28 +152,33 @@ Scan ScanFor(std::string_view text, std::string_view section, std::string_view k
             continue;
         }
         if (!inSection) continue;
-        const void* equals = std::memchr(text.data() + p, '=', line.end - p);
-        if (!equals) continue;
-        const std::size_t eq =
-            static_cast<std::size_t>(static_cast<const char*>(equals) - text.data());
-        if (EqualsIgnoringAsciiCase(TrimBlanks(text.substr(p, eq - p)), key)) {
-            std::size_t vb = eq + 1;
-            std::size_t ve = line.end;
+        const std::size_t eq = trimmed.find('=');
+        const std::string_view name =
+            CutAtNul(TrimBlanks(trimmed.substr(0, eq == kNone ? trimmed.size() : eq)));
+        if (EqualsIgnoringAsciiCase(name, key)) {
+            scan.keyFound = true;
+            scan.keyHasValue = eq != kNone;
+            // A value of blanks only is empty after them, where a new value goes.
+            std::size_t vb = eq == kNone ? end : p + eq + 1;
+            std::size_t ve = eq == kNone ? end : line.end;
             while (vb < ve && IsBlank(text[vb])) ++vb;
             while (ve > vb && IsBlank(text[ve - 1])) --ve;
-            scan.keyFound = true;
             scan.valueBegin = vb;
             scan.valueEnd = ve;
             return scan;
         }
-        scan.hasKeyLine = true;
-        scan.lastKeyLine = line;
+        // New keys go after the last key line; comments and lines without '=' stay below.
+        if (eq != kNone && trimmed.front() != ';') {
+            scan.hasKeyLine = true;
+            scan.lastKeyLine = line;
+        }
     }
     return scan;
 }
 
-// A value wrapped in one matching pair of quotes is read without that pair.
+// The value as Wine hands it out: up to a NUL, less one matching pair of quotes.
 void Unquote(std::string_view text, std::size_t& begin, std::size_t& end) {
+    end = begin + CutAtNul(text.substr(begin, end - begin)).size();
     if (end - begin >= 2 && (text[begin] == '"' || text[begin] == '\'') &&
         text[end - 1] == text[begin]) {
         ++begin;
@@ -182,8 +201,8 @@ std::string_view ProfileLineBreak(std::string_view content) {
 
 std::optional<std::string_view> FindProfileValue(std::string_view content, std::string_view section,
                                                  std::string_view key) {
-    const Scan scan = ScanFor(content, TrimSpaces(section), TrimSpaces(key));
-    if (!scan.keyFound) return std::nullopt;
+    const Scan scan = ScanFor(content, TrimBlanks(section), TrimBlanks(key));
+    if (!scan.keyHasValue) return std::nullopt;
     std::size_t begin = scan.valueBegin;
     std::size_t end = scan.valueEnd;
     Unquote(content, begin, end);
@@ -191,17 +210,10 @@ std::optional<std::string_view> FindProfileValue(std::string_view content, std::
 }
 
 Status CheckProfileWrite(std::string_view section, std::string_view key, std::string_view value) {
-    section = TrimSpaces(section);
-    key = TrimSpaces(key);
-    // A name of blanks only is read back as an empty one.
-    if (TrimBlanks(section).empty()) return Status::Fail(L"the section name is empty");
-    if (TrimBlanks(key).empty()) return Status::Fail(L"the key name is empty");
-    // The file's names are read trimmed of tabs too: such a name would never be found
-    // again, and every write would add another line.
-    if (TrimBlanks(section).size() != section.size())
-        return Status::Fail(L"the section name starts or ends with a tab");
-    if (TrimBlanks(key).size() != key.size())
-        return Status::Fail(L"the key name starts or ends with a tab");
+    section = TrimBlanks(section);
+    key = TrimBlanks(key);
+    if (section.empty()) return Status::Fail(L"the section name is empty");
+    if (key.empty()) return Status::Fail(L"the key name is empty");
 
     // A line break or NUL would split the line or cut it short in the game's file.
     const struct {
@@ -215,32 +227,41 @@ Status CheckProfileWrite(std::string_view section, std::string_view key, std::st
             return Status::Fail(Named(part.what, L"contains a NUL character"));
     }
 
+    // Windows ends a section name at its first ']', Wine at its last: the two builds
+    // share civ.ini, so a name both read alike is all we write.
     if (section.find(']') != kNone)
         return Status::Fail(L"the section name contains ']' (the game would read another section)");
     if (key.find('=') != kNone)
         return Status::Fail(L"the key name contains '=' (the game would read another key)");
-    const char first = TrimBlanks(key).front();
-    if (first == ';')
+    if (key.front() == ';')
         return Status::Fail(L"the key name starts with ';' (the game would read a comment)");
-    if (first == '[')
+    if (key.front() == '[')
         return Status::Fail(L"the key name starts with '[' (the game would read a section)");
     return Status::Ok();
 }
 
 std::optional<ProfileEdit> PlanProfileWrite(std::string_view content, std::string_view section,
                                             std::string_view key, std::string_view value) {
-    section = TrimSpaces(section);
-    key = TrimSpaces(key);
+    section = TrimBlanks(section);
+    key = TrimBlanks(key);
     const Scan scan = ScanFor(content, section, key);
 
+    if (scan.keyFound && !scan.keyHasValue) {
+        // The first line of that name has no '=': the game stops there and reads no
+        // value, so that line is the one to complete.
+        return ProfileEdit{scan.valueEnd, 0, "=" + std::string(value)};
+    }
     if (scan.keyFound) {
         // Only the value text changes. Blanks around it stay, and so do quotes that
         // wrapped it: the game still reads exactly the new value, and writing the old
-        // value back gives the old bytes back.
+        // value back gives the old bytes back. After a NUL nothing was read, so the
+        // whole value gives way.
         std::size_t begin = scan.valueBegin;
         std::size_t end = scan.valueEnd;
+        const bool cut = content.substr(begin, end - begin).find('\0') != kNone;
         Unquote(content, begin, end);
         if (content.substr(begin, end - begin) == value) return std::nullopt;
+        if (cut) return ProfileEdit{scan.valueBegin, scan.valueEnd - scan.valueBegin, std::string(value)};
         return ProfileEdit{begin, end - begin, std::string(value)};
     }
 
@@ -261,7 +282,8 @@ std::optional<ProfileEdit> PlanProfileWrite(std::string_view content, std::strin
     }
 
     edit.offset = content.size();
-    if (!content.empty() && !IsBreak(content.back())) edit.insert.append(lineBreak);
+    if (content.size() > MarkLength(content) && !IsBreak(content.back()))
+        edit.insert.append(lineBreak);
     edit.insert.append("[").append(section).append("]").append(lineBreak);
     edit.insert.append(key).append("=").append(value).append(lineBreak);
     return edit;

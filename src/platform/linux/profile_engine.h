@@ -1,8 +1,9 @@
 #pragma once
-// The profile calls of Windows (GetPrivateProfileStringA, WritePrivateProfileStringA) as
-// the game sees them, worked on the raw bytes of an INI file. Writing never reformats:
-// it changes one span of bytes and leaves every other byte of the game's file as it was.
-// Standard library only.
+// The profile calls (GetPrivateProfileStringA, WritePrivateProfileStringA) as the game
+// sees them under Wine, worked on the raw bytes of an INI file: a UTF-8 byte-order mark,
+// lines above the first header, ';' names and broken headers read as Wine reads them.
+// Writing never reformats: it changes one span of bytes and leaves every other byte of
+// the game's file as it was. Standard library only.
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -23,9 +24,9 @@ struct ProfileEdit {
 // ("\r\n", "\n" or "\r"), or "\r\n" when it has none yet.
 std::string_view ProfileLineBreak(std::string_view content);
 
-// The value of key in section of content as the game reads it (trimmed, one pair of
-// matching quotes removed), or nothing when the section or the key is missing.
-// section and key are taken as the caller gave them, less leading and trailing spaces.
+// The value of key in section of content as the game reads it (trimmed, up to a NUL, one
+// pair of matching quotes removed), or nothing when the section or the key is missing or
+// the key's first line has no '='. section and key lose leading and trailing blanks.
 std::optional<std::string_view> FindProfileValue(std::string_view content, std::string_view section,
                                                  std::string_view key);
 
