@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -18,6 +19,7 @@
 #include <system_error>
 #include <thread>
 
+#include "platform/linux/code_page.h"
 #include "platform/linux/narrow.h"
 #include "platform/linux/profile_engine.h"
 
@@ -148,6 +150,54 @@ private:
     std::unique_ptr<char[]> data_;
     std::size_t size_ = 0;
     std::size_t capacity_ = 0;
+};
+
+// A read-only view of a file's pages in the page cache. Scanning it costs no copy and no
+// fresh memory, which for a large civ.ini is most of the price of a read. Only taken
+// under a read lease: no one can then shrink the file under the view.
+class Mapping {
+public:
+    Mapping() = default;
+    Mapping(const Mapping&) = delete;
+    Mapping& operator=(const Mapping&) = delete;
+    ~Mapping() {
+        if (data_) ::munmap(data_, size_);
+    }
+    bool Map(int fd, std::size_t size) {
+        void* p = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
+        if (p == MAP_FAILED) return false;
+        ::madvise(p, size, MADV_SEQUENTIAL);
+        data_ = p;
+        size_ = size;
+        return true;
+    }
+    std::string_view view() const { return {static_cast<const char*>(data_), size_}; }
+
+private:
+    void* data_ = nullptr;
+    std::size_t size_ = 0;
+};
+
+// A file's content: mapped when it can be, else read into memory; a UTF-16 file (which
+// the engine reads as UTF-8) converted.
+struct Content {
+    Mapping mapping;
+    FileBytes bytes;
+    std::string converted;
+    std::string_view view;
+    std::string utf16;  // the UTF-16 encoding the file was in, or empty
+
+    // Takes in what was loaded, converting UTF-16. False when a UTF-16 file is broken.
+    bool Settle(std::string_view loaded) {
+        view = loaded;
+        if (!loaded.starts_with("\xFF\xFE") && !loaded.starts_with("\xFE\xFF")) return true;
+        utf16 = FileEncoding(loaded, 0);
+        std::optional<std::string> utf8 = Utf16ToUtf8(loaded);
+        if (!utf8) return false;
+        converted = std::move(*utf8);
+        view = converted;
+        return true;
+    }
 };
 
 // Two looks at a file show the same version of it: same file, same size, not written or
@@ -292,8 +342,37 @@ int WriteAll(int fd, std::string_view a, std::string_view b, std::string_view c)
     return 0;
 }
 
-// Reads a regular file whole into bytes; false when it cannot (see ReadProfileFile).
-bool ReadRegularFile(const fs::path& file, FileBytes& bytes) {
+// Copies the span [offset, offset + length) of in, whose mapped bytes are view, to out's
+// current position inside the kernel: the unchanged spans of a large file never pass
+// through our memory. Where the file system cannot, the bytes are written from view.
+// Returns 0 or errno.
+int CopySpan(int in, std::string_view view, std::size_t offset, std::size_t length, int out) {
+    auto from = static_cast<off64_t>(offset);
+    while (length > 0) {
+        const ssize_t n = ::copy_file_range(in, &from, out, nullptr, length, 0);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            if (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)
+                return WriteAll(out, view.substr(static_cast<std::size_t>(from), length), {}, {});
+            return errno;
+        }
+        if (n == 0) return EIO;  // the file ended early: it changed under us
+        length -= static_cast<std::size_t>(n);
+    }
+    return 0;
+}
+
+// Writes the file in (mapped as view) with edit made into out: the span before the
+// edit, the edit, the span after it.
+int CopyWithEdit(int in, std::string_view view, int out, const ProfileEdit& edit) {
+    if (int e = CopySpan(in, view, 0, edit.offset, out)) return e;
+    if (int e = WriteAll(out, edit.insert, {}, {})) return e;
+    const std::size_t rest = edit.offset + edit.erase;
+    return CopySpan(in, view, rest, view.size() - rest, out);
+}
+
+// Loads a regular file whole into content; false when it cannot (see ReadProfileFile).
+bool LoadRegularFile(const fs::path& file, Content& content) {
     Fd fd(OpenForReading(file));
     struct stat st;
     if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
@@ -301,10 +380,15 @@ bool ReadRegularFile(const fs::path& file, FileBytes& bytes) {
     // of it; a file that stays open for writing is read as it is.
     ReadLease lease;
     const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(250);
-    while (lease.Take(fd.get()) == EAGAIN && std::chrono::steady_clock::now() < giveUp)
+    int leased;
+    while ((leased = lease.Take(fd.get())) == EAGAIN && std::chrono::steady_clock::now() < giveUp)
         std::this_thread::sleep_for(std::chrono::microseconds(200));
+    // Under the lease the file stands still; its size is the one to map.
+    if (leased == 0 && ::fstat(fd.get(), &st) == 0 && st.st_size > 0 &&
+        content.mapping.Map(fd.get(), static_cast<std::size_t>(st.st_size)))
+        return content.Settle(content.mapping.view());
     try {
-        return ReadStable(fd.get(), st, bytes) == 0;
+        return ReadStable(fd.get(), st, content.bytes) == 0 && content.Settle(content.bytes.view());
     } catch (const std::bad_alloc&) {
         return false;
     }
@@ -313,16 +397,16 @@ bool ReadRegularFile(const fs::path& file, FileBytes& bytes) {
 }  // namespace
 
 std::optional<std::string> ReadProfileFile(const fs::path& file) {
-    FileBytes bytes;
-    if (!ReadRegularFile(file, bytes)) return std::nullopt;
-    return std::string(bytes.view());
+    Content content;
+    if (!LoadRegularFile(file, content)) return std::nullopt;
+    return std::string(content.view);
 }
 
 std::optional<std::string> ReadProfileValue(const fs::path& file, std::string_view section,
                                             std::string_view key) {
-    FileBytes bytes;
-    if (!ReadRegularFile(file, bytes)) return std::nullopt;
-    const std::optional<std::string_view> value = FindProfileValue(bytes.view(), section, key);
+    Content content;
+    if (!LoadRegularFile(file, content)) return std::nullopt;
+    const std::optional<std::string_view> value = FindProfileValue(content.view, section, key);
     if (!value) return std::nullopt;
     return std::string(*value);
 }
@@ -343,7 +427,7 @@ Attempt Final(Status status) { return Attempt{false, std::move(status)}; }
 Attempt WriteOnce(const fs::path& target, const fs::path& folder, const std::string& prefix,
                   const std::wstring& name, std::string_view section, std::string_view key,
                   std::string_view value) {
-    FileBytes bytes;
+    Content loaded;
     struct stat st {};
     Fd in(OpenForReading(target));
     ReadLease lease;  // released before `in` is closed
@@ -359,20 +443,36 @@ Attempt WriteOnce(const fs::path& target, const fs::path& folder, const std::str
             return Final(Status::Fail(name + L" is read-only"));
         if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
             return Final(Fail(name + L" cannot be changed", errno));
-        if (lease.Take(in.get()) == EAGAIN) return Attempt{true};  // being written now
-        try {
-            if (int e = ReadStable(in.get(), st, bytes)) {
-                if (e == EBUSY) return Attempt{true};
-                return Final(Fail(name + L" cannot be read", e));
+        const int leased = lease.Take(in.get());
+        if (leased == EAGAIN) return Attempt{true};  // being written now
+        if (leased == 0 && ::fstat(in.get(), &st) == 0 && st.st_size > 0 &&
+            loaded.mapping.Map(in.get(), static_cast<std::size_t>(st.st_size))) {
+            loaded.view = loaded.mapping.view();
+        } else {
+            try {
+                if (int e = ReadStable(in.get(), st, loaded.bytes)) {
+                    if (e == EBUSY) return Attempt{true};
+                    return Final(Fail(name + L" cannot be read", e));
+                }
+            } catch (const std::bad_alloc&) {
+                return Final(Status::Fail(name + L" is too large to load into memory"));
             }
-        } catch (const std::bad_alloc&) {
-            return Final(Status::Fail(name + L" is too large to load into memory"));
+            loaded.view = loaded.bytes.view();
         }
+        if (!loaded.Settle(loaded.view))
+            return Final(Status::Fail(name + L" is marked as UTF-16 but is not valid UTF-16"));
     }
 
-    const std::string_view content = bytes.view();
+    const std::string_view content = loaded.view;
     const std::optional<ProfileEdit> edit = PlanProfileWrite(content, section, key, value);
     if (!edit) return Final(Status::Ok());
+    // A UTF-16 file goes back whole in its own encoding; every character stays as it was.
+    std::string whole;
+    if (!loaded.utf16.empty()) {
+        std::optional<std::string> back = Utf8ToUtf16(ApplyProfileEdit(content, *edit), loaded.utf16);
+        if (!back) return Final(Status::Fail(name + L" cannot be written back as UTF-16"));
+        whole = std::move(*back);
+    }
 
     const std::wstring saving = name + L" cannot be saved";
     Temporary temporary;
@@ -389,9 +489,12 @@ Attempt WriteOnce(const fs::path& target, const fs::path& folder, const std::str
         if (::fchmod(fd, st.st_mode & 07777) != 0)
             return Final(Fail(saving + L" with its permissions kept", errno));
     }
-    if (int e = WriteAll(fd, content.substr(0, edit->offset), edit->insert,
-                         content.substr(edit->offset + edit->erase)))
-        return Final(Fail(saving, e));
+    const int e = !loaded.utf16.empty() ? WriteAll(fd, whole, {}, {})
+                  : loaded.mapping.view().empty()
+                      ? WriteAll(fd, content.substr(0, edit->offset), edit->insert,
+                                 content.substr(edit->offset + edit->erase))
+                      : CopyWithEdit(in.get(), content, fd, *edit);
+    if (e) return Final(Fail(saving, e));
 
     // Still the version we read, and no one waiting to write it? Then it is ours to
     // replace; otherwise we let go and try again, so that the game's save goes through

@@ -1,10 +1,15 @@
 // The profile half of the Linux host: civ.ini inside the Wine prefix, read and written
-// by our own engine with the results the Windows profile calls would give.
+// by our own engine with the results the profile calls give the game under Wine, in the
+// encoding Wine reads the file in.
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <mutex>
 #include <optional>
 #include <string>
 
+#include "platform/linux/code_page.h"
 #include "platform/linux/linux_system.h"
 #include "platform/linux/narrow.h"
 #include "platform/linux/profile_engine.h"
@@ -25,18 +30,49 @@ std::optional<fs::path> HostFile(const fs::path& prefix, const std::wstring& fil
     return MapWindowsPath(prefix, *narrow);
 }
 
-// The narrow form of one argument of a write, or why there is none.
-std::optional<std::string> NarrowArgument(const std::wstring& text, const wchar_t* what,
-                                          Status& failure) {
-    std::optional<std::string> narrow = ToNarrow(text);
-    if (!narrow) {
-        // ToNarrow refuses NUL as well; that one deserves its own words.
-        failure = Status::Fail(std::wstring(what) +
-                               (text.find(L'\0') != std::wstring::npos
-                                    ? L" contains a NUL character"
-                                    : L" cannot be written in this system's character encoding"));
+// The prefix's ANSI code page, looked up once per prefix: system.reg is large.
+unsigned CodePageOf(const fs::path& prefix) {
+    static std::mutex mutex;
+    static fs::path cachedPrefix;
+    static unsigned cachedCodePage = 0;
+    const std::lock_guard<std::mutex> lock(mutex);
+    if (cachedCodePage == 0 || cachedPrefix != prefix) {
+        cachedCodePage = PrefixCodePage(prefix);
+        cachedPrefix = prefix;
     }
-    return narrow;
+    return cachedCodePage;
+}
+
+// The encoding in which texts go into file and come out of it, as Wine has it: the one
+// its byte-order mark names, else the prefix's code page. The engine sees a UTF-16 file
+// as UTF-8, so texts for it are UTF-8.
+std::string TextEncoding(const fs::path& file, unsigned codePage) {
+    char head[3] = {};
+    ssize_t n = 0;
+    if (const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); fd >= 0) {
+        struct stat st;
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) n = ::read(fd, head, sizeof head);
+        ::close(fd);
+    }
+    const std::string encoding = FileEncoding(std::string_view(head, n > 0 ? n : 0), codePage);
+    return encoding.starts_with("UTF-16") ? "UTF-8" : encoding;
+}
+
+// One argument of a write in encoding, or why it cannot be.
+std::optional<std::string> EncodeArgument(const std::wstring& text, const wchar_t* what,
+                                          const std::string& encoding, Status& failure) {
+    if (text.find(L'\0') != std::wstring::npos) {
+        failure = Status::Fail(std::wstring(what) + L" contains a NUL character");
+        return std::nullopt;
+    }
+    std::optional<std::string> bytes = Encode(text, encoding);
+    if (!bytes) {
+        const std::wstring name = encoding.starts_with("CP") ? L"code page " + FromNarrow(encoding.substr(2))
+                                                             : FromNarrow(encoding);
+        failure = Status::Fail(std::wstring(what) + L" holds a character that civ.ini's encoding (" +
+                               name + L") cannot hold");
+    }
+    return bytes;
 }
 
 }  // namespace
@@ -53,29 +89,35 @@ std::wstring LinuxSystem::HostPath(const std::wstring& windowsPath) {
 std::wstring LinuxSystem::GetProfileString(const std::wstring& section, const std::wstring& key,
                                            const std::wstring& fallback, const std::wstring& file) {
     const std::optional<fs::path> path = HostFile(prefix_, file);
-    const std::optional<std::string> narrowSection = ToNarrow(section);
-    const std::optional<std::string> narrowKey = ToNarrow(key);
-    if (!path || !narrowSection || !narrowKey) return fallback;
-    const std::optional<std::string> value = ReadProfileValue(*path, *narrowSection, *narrowKey);
-    return value ? FromNarrow(*value) : fallback;
+    if (!path) return fallback;
+    const std::string encoding = TextEncoding(*path, CodePageOf(prefix_));
+    const std::optional<std::string> s = Encode(section, encoding);
+    const std::optional<std::string> k = Encode(key, encoding);
+    if (!s || !k) return fallback;
+    const std::optional<std::string> value = ReadProfileValue(*path, *s, *k);
+    return value ? Decode(*value, encoding) : fallback;
 }
 
 Status LinuxSystem::WriteProfileString(const std::wstring& section, const std::wstring& key,
                                        const std::wstring& value, const std::wstring& file) {
-    Status failure = Status::Ok();
-    const std::optional<std::string> s = NarrowArgument(section, L"the section name", failure);
-    if (!s) return failure;
-    const std::optional<std::string> k = NarrowArgument(key, L"the key name", failure);
-    if (!k) return failure;
-    const std::optional<std::string> v = NarrowArgument(value, L"the value", failure);
-    if (!v) return failure;
-    if (Status check = CheckProfileWrite(*s, *k, *v); !check) return check;
-
     const std::optional<std::string> narrowFile = ToNarrow(file);
     if (!narrowFile)
         return Status::Fail(L"the file name " + file +
                             L" cannot be written in this system's character encoding");
-    if (!IsWindowsPath(*narrowFile)) return WriteProfileValue(*narrowFile, *s, *k, *v);
+    const bool windowsPath = IsWindowsPath(*narrowFile);
+    const fs::path target =
+        windowsPath ? MapWindowsPath(prefix_, *narrowFile) : fs::path(*narrowFile);
+
+    const std::string encoding = TextEncoding(target, CodePageOf(prefix_));
+    Status failure = Status::Ok();
+    const std::optional<std::string> s = EncodeArgument(section, L"the section name", encoding, failure);
+    if (!s) return failure;
+    const std::optional<std::string> k = EncodeArgument(key, L"the key name", encoding, failure);
+    if (!k) return failure;
+    const std::optional<std::string> v = EncodeArgument(value, L"the value", encoding, failure);
+    if (!v) return failure;
+    if (Status check = CheckProfileWrite(*s, *k, *v); !check) return check;
+    if (!windowsPath) return WriteProfileValue(target, *s, *k, *v);
 
     // Without the prefix every Windows path leads nowhere; say which prefix was looked
     // for, since a wrong WINEPREFIX is the usual cause.
@@ -83,7 +125,7 @@ Status LinuxSystem::WriteProfileString(const std::wstring& section, const std::w
     if (!fs::is_directory(prefix_, ec))
         return Status::Fail(L"there is no Wine prefix at " + FromNarrow(prefix_.native()) +
                             L" (set WINEPREFIX to the prefix the game uses)");
-    return WriteProfileValue(MapWindowsPath(prefix_, *narrowFile), *s, *k, *v);
+    return WriteProfileValue(target, *s, *k, *v);
 }
 
 bool LinuxSystem::IsReadOnly(const std::wstring& file) {
