@@ -4,11 +4,14 @@
 #include <QApplication>
 #include <QIcon>
 #include <cstdlib>
+#include <filesystem>
+#include <optional>
 #include <iostream>
 
 #include "cli/qt_args.h"
 #include "main_window/qt/form1_view.h"
 #include "platform/linux/linux_system.h"
+#include "platform/linux/prefix_discovery.h"
 #include "platform/linux/qt_window_system.h"
 #include "platform/linux/wine_paths.h"
 
@@ -19,7 +22,30 @@ void NameApplication() {
     QCoreApplication::setApplicationVersion(QString::fromLatin1(quenbrook::kVersion));
 }
 
-int RunWindow(int argc, char* argv[]) {
+const char* Environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+// The prefix the player's civ.ini is in; for the window, several candidates are settled
+// by asking (once, when the answer is kept). Sets WINEPREFIX to it, so that the game
+// started from here uses it too. Nothing when the player cancels.
+std::optional<quenbrook::PrefixChoice> Settle(quenbrook::PrefixChoice choice,
+                                              const std::filesystem::path& rememberIn) {
+    if (choice.prefix.empty()) {
+        bool remember = false;
+        const auto chosen = quenbrook::AskForPrefix(choice.candidates, remember);
+        if (!chosen) return std::nullopt;
+        if (remember) quenbrook::RememberPrefix(rememberIn, *chosen);
+        choice.prefix = *chosen;
+        choice.how = L"chosen in the window";
+    }
+    setenv("WINEPREFIX", choice.prefix.c_str(), 1);
+    return choice;
+}
+
+int RunWindow(int argc, char* argv[], const quenbrook::PrefixChoice& found,
+              const std::filesystem::path& rememberIn) {
     QApplication app(argc, argv);
     NameApplication();
     QApplication::setDesktopFileName(QStringLiteral("org.example.Quenbrook"));
@@ -28,8 +54,9 @@ int RunWindow(int argc, char* argv[]) {
         icon.addFile(QStringLiteral(":/icons/quenbrook-%1.png").arg(size));
     QApplication::setWindowIcon(icon);
 
-    quenbrook::LinuxSystem system(quenbrook::WinePrefixFromEnvironment(),
-                                  quenbrook::PostToQtThread);
+    const std::optional<quenbrook::PrefixChoice> choice = Settle(found, rememberIn);
+    if (!choice) return quenbrook::kExitDone;
+    quenbrook::LinuxSystem system(choice->prefix, quenbrook::PostToQtThread);
     quenbrook::QtWindowSystem windowSystem(system);
     quenbrook::Form1Window window(system, windowSystem);
     windowSystem.SetOwner(&window);
@@ -49,14 +76,31 @@ int main(int argc, char* argv[]) {
 
     // Before anything reads it, so that the window, the command line and the game all
     // see the same prefix.
-    if (!parsed.prefix.isEmpty()) setenv("WINEPREFIX", parsed.prefix.toLocal8Bit().constData(), 1);
+    const std::filesystem::path home = Environment("HOME");
+    const std::filesystem::path rememberIn =
+        quenbrook::RememberedPrefixFile(home, Environment("XDG_CONFIG_HOME"));
+    const auto choose = [&] {
+        return quenbrook::ChoosePrefix(home, parsed.prefix.toLocal8Bit().toStdString(),
+                                       Environment("WINEPREFIX"),
+                                       quenbrook::ReadRememberedPrefix(rememberIn));
+    };
 
     switch (parsed.mode) {
     case Mode::Window:
-        return RunWindow(argc, argv);
-    case Mode::Cli:
+        return RunWindow(argc, argv, choose(), rememberIn);
+    case Mode::Cli: {
         quenbrook::UseUtf8Locale();
-        return quenbrook::RunCommandLine(parsed.request);
+        // The command line does not guess between prefixes: it names them.
+        const quenbrook::PrefixChoice choice = choose();
+        if (choice.prefix.empty()) {
+            std::cerr << "quenbrook: "
+                      << QString::fromStdWString(quenbrook::SeveralPrefixesMessage(choice.candidates))
+                             .toStdString();
+            return quenbrook::kExitFailed;
+        }
+        setenv("WINEPREFIX", choice.prefix.c_str(), 1);
+        return quenbrook::RunCommandLine(parsed.request, quenbrook::DescribeChoice(choice));
+    }
     case Mode::Help: {
         QCoreApplication app(argc, argv);
         NameApplication();

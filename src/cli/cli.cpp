@@ -12,7 +12,7 @@ std::wstring CheckRequest(const CliRequest& request) {
 }
 
 int RunCli(const CliRequest& request, SystemCalls& system, std::wostream& out,
-           std::wostream& err) {
+           std::wostream& err, const CivIniWhere& where) {
     if (const std::wstring usage = CheckRequest(request); !usage.empty()) {
         err << L"quenbrook: " << usage << L'\n';
         return kExitUsage;
@@ -46,6 +46,9 @@ int RunCli(const CliRequest& request, SystemCalls& system, std::wostream& out,
         }
     }
     if (request.status) {
+        if (!where.found.empty()) out << where.found << L'\n';
+        // "no" would be a guess about a file that is not there.
+        if (!where.present) return failed(L"civ.ini is missing", where.present);
         const bool on = settings.ReadIniString(kOptionSection, kOptionKey, settings.IniFilePath()) ==
                         kSimultaneousOn;
         out << L"civ.ini: " << file << L'\n'

@@ -22,12 +22,19 @@ inline constexpr int kExitDone = 0;
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
 
+// What the host knows about where civ.ini is, for --status.
+struct CivIniWhere {
+    std::wstring found;             // printed first, e.g. "Wine prefix: ... (how found)"; may be empty
+    Status present = Status::Ok();  // a failure when the prefix or civ.ini is missing, and why
+};
+
 // A reason the request cannot be carried out as asked, or the empty text.
 std::wstring CheckRequest(const CliRequest& request);
 
 // Carries out the request in a fixed order (enable, lock, unlock, launch, status) and
-// stops at the first failure, whose reason goes to err. Returns the exit code.
+// stops at the first failure, whose reason goes to err. --status fails when where says
+// civ.ini is missing. Returns the exit code.
 int RunCli(const CliRequest& request, SystemCalls& system, std::wostream& out,
-           std::wostream& err);
+           std::wostream& err, const CivIniWhere& where = {});
 
 }  // namespace quenbrook

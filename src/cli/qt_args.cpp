@@ -104,12 +104,12 @@ void UseUtf8Locale() {
     if (!std::setlocale(LC_CTYPE, "C.UTF-8")) std::setlocale(LC_CTYPE, "C.utf8");
 }
 
-int RunCommandLine(const CliRequest& request) {
+int RunCommandLine(const CliRequest& request, const CivIniWhere& where) {
     // No window thread: callbacks run where they are posted.
     LinuxSystem system(WinePrefixFromEnvironment(), nullptr);
     std::wostringstream out;
     std::wostringstream err;
-    const int code = RunCli(request, system, out, err);
+    const int code = RunCli(request, system, out, err, where);
     Print(std::cout, out.str());
     Print(std::cerr, err.str());
     return code;

@@ -39,6 +39,6 @@ void UseUtf8Locale();
 
 // Carries out a command-line request against the Wine prefix in the environment and
 // prints what it has to say as UTF-8. Returns the exit code.
-int RunCommandLine(const CliRequest& request);
+int RunCommandLine(const CliRequest& request, const CivIniWhere& where = {});
 
 }  // namespace quenbrook

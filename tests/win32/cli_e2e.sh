@@ -42,7 +42,7 @@ check "an unknown option is a usage error (exit 2)" bash -c '[[ $2 == 2 && $1 ==
 run --lock
 check "--lock without --enable is a usage error" test "$code" = 2
 run --status
-check "--status on a missing civ.ini says the option is off" bash -c '[[ $2 == 0 && $1 == *"Simultaneous=1: no"* ]]' _ "$out" "$code"
+check "--status on a missing civ.ini fails and says why" bash -c '[[ $2 == 1 && $1 == *"no civ.ini"* ]]' _ "$err" "$code"
 run --enable
 check "--enable writes the option" bash -c '[[ $1 == 0 ]] && tr -d "\r" < "$2" | grep -qx "Simultaneous=1"' _ "$code" "$ini"
 run --enable --lock

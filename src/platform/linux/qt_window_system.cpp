@@ -1,10 +1,16 @@
 #include "platform/linux/qt_window_system.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLabel>
+#include <QListWidget>
 #include <QMessageBox>
+#include <QVBoxLayout>
 
 #include "platform/linux/wine_paths.h"
 
@@ -88,5 +94,35 @@ void QtWindowSystem::SetMousePointer(int pointer) {
 // Every write is on disk before any handler returns, so leaving the event loop at once
 // loses nothing; no further handler runs.
 void QtWindowSystem::EndProgram() { QCoreApplication::exit(0); }
+
+}  // namespace quenbrook
+
+namespace quenbrook {
+
+std::optional<std::filesystem::path> AskForPrefix(const std::vector<LauncherPrefix>& candidates,
+                                                  bool& remember) {
+    QDialog dialog;
+    dialog.setWindowTitle(QStringLiteral("Quenbrook"));
+    auto* layout = new QVBoxLayout(&dialog);
+    layout->addWidget(new QLabel(QStringLiteral("Several Wine prefixes hold a civ.ini. "
+                                                "Which one does your Civ 2 use?")));
+    auto* list = new QListWidget;
+    for (const LauncherPrefix& candidate : candidates)
+        list->addItem(QStringLiteral("%1  (%2)").arg(QString::fromStdString(candidate.path.string()),
+                                                     QString::fromStdWString(candidate.launcher)));
+    list->setCurrentRow(0);
+    layout->addWidget(list);
+    auto* keep = new QCheckBox(QStringLiteral("Remember my choice"));
+    keep->setChecked(true);
+    layout->addWidget(keep);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    QObject::connect(list, &QListWidget::itemDoubleClicked, &dialog, &QDialog::accept);
+    layout->addWidget(buttons);
+    if (dialog.exec() != QDialog::Accepted || list->currentRow() < 0) return std::nullopt;
+    remember = keep->isChecked();
+    return candidates[static_cast<std::size_t>(list->currentRow())].path;
+}
 
 }  // namespace quenbrook

@@ -4,6 +4,7 @@
 #include <QWidget>
 
 #include "platform/linux/linux_system.h"
+#include "platform/linux/prefix_discovery.h"
 #include "platform/platform.h"
 
 namespace quenbrook {
@@ -36,6 +37,11 @@ private:
     QPointer<QWidget> owner_;
     bool busy_ = false;
 };
+
+// Asks, in a small list dialog, which of several prefixes holding civ.ini to use. The
+// chosen one, or nothing when the player cancels; remember tells whether to keep it.
+std::optional<std::filesystem::path> AskForPrefix(const std::vector<LauncherPrefix>& candidates,
+                                                  bool& remember);
 
 // Hands a callback to the window's thread; for LinuxSystem.
 void PostToQtThread(std::function<void()> f);

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "platform/win32/ansi.h"
+#include "settings_file/settings_file.h"
 
 namespace quenbrook {
 
@@ -87,8 +88,13 @@ int RunCommandLine(const std::vector<std::wstring>& arguments, SystemCalls& syst
         Write(STD_ERROR_HANDLE, L"quenbrook: " + parsed.error + L"\n" + UsageText());
         return kExitUsage;
     }
+    // --status reports on a file that is there, or fails.
+    CivIniWhere where;
+    const std::wstring civIni = system.HostPath(kCivIniPath);
+    if (GetFileAttributesW(civIni.c_str()) == INVALID_FILE_ATTRIBUTES)
+        where.present = Status::Fail(L"there is no civ.ini at " + civIni);
     std::wostringstream out, err;
-    const int code = RunCli(parsed.request, system, out, err);
+    const int code = RunCli(parsed.request, system, out, err, where);
     Write(STD_OUTPUT_HANDLE, out.str());
     Write(STD_ERROR_HANDLE, err.str());
     return code;
