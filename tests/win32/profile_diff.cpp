@@ -1,24 +1,18 @@
-// The differential test of the profile engine (Linux host side): our engine against the
-// real profile calls run under Wine by profile_oracle.exe.
-//   profile_diff generate FOLDER   writes the corpus files and the oracle's batch
-//   profile_diff compare FOLDER    compares the oracle's results with the engine's
-// The corpus is hand-written cases plus files and operations generated from a fixed
-// seed. Every read must agree; after every write every key of the file must read back
-// the same through both (Wine rewrites the other lines, so bytes are not compared).
-// Where Wine is known to differ from Windows, the case carries Windows' answer: the
-// engine must give that, and Wine's answer is only reported.
-//
-// One difference is the engine's own choice: when it rewrites a value that the file had
-// wrapped in quotes, it keeps the quotes, so the key reads back exactly as written even
-// with blanks at its ends or quotes of its own. Windows writes the line as key=value and
-// reads such a value trimmed and unquoted. Those read-backs are checked to be exactly
-// that and reported as the engine's choice; any other disagreement fails.
+// The differential test of the profile engine (Linux host side): the game reads civ.ini
+// through Wine's profile calls, so every read of ours must agree with Wine's, and after
+// every write of ours Wine must read back what was written.
+//   profile_diff generate FOLDER   writes each case's file before and after each of our
+//                                  writes, and the batch of reads for profile_oracle.exe
+//   profile_diff compare FOLDER    compares Wine's answers with the engine's
+// The corpus is hand-written cases plus files and operations generated from a fixed seed.
+#include <algorithm>
 #include <cstdint>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <optional>
-#include <sstream>
+#include <ranges>
 #include <string>
 #include <vector>
 
@@ -33,23 +27,19 @@ using quenbrook::PlanProfileWrite;
 
 constexpr std::uint64_t kSeed = 0x5157'454e'4252'4f4fULL;
 constexpr int kGeneratedCases = 600;
+const std::string kMark = "\xef\xbb\xbf";
 
 using Answer = std::optional<std::string>;  // nothing: the key is missing
 
 struct Op {
     bool write = false;
     std::string section, key, value;
-    std::optional<Answer> windows;  // a known Wine difference: what Windows answers
 };
 
 struct Case {
-    std::string name;
-    std::string content;
+    std::string name, content;
     std::vector<Op> ops;
-    std::string why;  // for hand-written cases: what the case is about
-    // Not empty: a known fault of the engine, awaiting its fix. The case must still fail
-    // in just that way; once the engine gives Windows' answer it fails until this goes.
-    std::string pending;
+    std::string why;  // hand-written cases: what the case is about
 };
 
 // splitmix64: the same numbers on every host and library.
@@ -64,119 +54,111 @@ public:
     }
     int Below(int n) { return static_cast<int>(Next() % static_cast<std::uint64_t>(n)); }
     bool Chance(int percent) { return Below(100) < percent; }
-    template <typename T>
-    const T& Pick(const std::vector<T>& items) { return items[static_cast<std::size_t>(Below(static_cast<int>(items.size())))]; }
+    const std::string& Pick(const std::vector<std::string>& items) {
+        return items[static_cast<std::size_t>(Below(static_cast<int>(items.size())))];
+    }
 
 private:
     std::uint64_t state_;
 };
 
-Op Read(std::string section, std::string key) { return Op{false, std::move(section), std::move(key), "", std::nullopt}; }
-Op Write(std::string section, std::string key, std::string value) {
-    return Op{true, std::move(section), std::move(key), std::move(value), std::nullopt};
+Op R(std::string section, std::string key) {
+    return {false, std::move(section), std::move(key), ""};
 }
-Op KnownRead(std::string section, std::string key, Answer windows) {
-    return Op{false, std::move(section), std::move(key), "", windows};
+Op W(std::string section, std::string key, std::string value) {
+    return {true, std::move(section), std::move(key), std::move(value)};
 }
 
-// Hand-written: the game's own shapes, then every known difference with Windows' answer.
 std::vector<Case> HandCases() {
     std::vector<Case> cases;
     auto add = [&](std::string why, std::string content, std::vector<Op> ops) {
-        cases.push_back(Case{"hand" + std::to_string(cases.size()), std::move(content), std::move(ops), std::move(why), ""});
+        cases.push_back({"hand" + std::to_string(cases.size()), std::move(content), std::move(ops),
+                         std::move(why)});
     };
-    add("the game's file with the option",
-        "[Civilization Gold]\r\nSimultaneous=1\r\n[Civ2]\r\nPath=C:\\Civ2\\civ2.exe\r\n",
-        {Read("Civilization Gold", "Simultaneous"), Read("civ2", "path"), Read("Civ2", "Missing"),
-         Write("Civilization Gold", "Simultaneous", "1"), Write("Civ2", "Path", "D:\\Games\\civ2.exe")});
-    add("a new section in an empty file", "", {Read("Civ2", "Path"), Write("Civilization Gold", "Simultaneous", "1")});
-    add("no final line break", "[Civ2]\r\nPath=a", {Write("Civ2", "Other", "b"), Write("New", "k", "v")});
-    add("LF and CR line breaks", "[A]\nk=1\n[B]\rk=2\r[C]\r\nk=3", {Read("A", "k"), Read("B", "k"), Read("C", "k"), Write("B", "k", "x")});
-    add("quotes: one matching pair goes",
-        "[Q]\r\na=\"x y\"\r\nb='z'\r\nc=\"mixed'\r\nd=''two''\r\ne=\"\r\nf=\"\"\r\n",
-        {Read("Q", "a"), Read("Q", "b"), Read("Q", "c"), Read("Q", "d"), Read("Q", "e"), Read("Q", "f")});
-    add("blanks around names and values", "  [ Sec ]  \r\n\t key \t=\t value with  inner \t\r\n",
-        {Read("Sec", "key"), Read(" Sec ", " key "), Write("Sec", "key", "  spaced  ")});
-    add("duplicates: first section and first key win",
-        "[S]\r\nk=first\r\nk=second\r\n[s]\r\nk=third\r\nonly=later\r\n",
-        {Read("S", "k"), Read("S", "only"), Write("S", "k", "new"), Write("S", "only", "v")});
-    add("'=' in the value, '#' and ';' inside lines", "[S]\r\na=b=c\r\n#h=hash key\r\nv=x ;not a comment\r\n",
-        {Read("S", "a"), Read("S", "#h"), Read("S", "v")});
-    add("empty values", "[S]\r\ne=\r\nf=   \r\n", {Read("S", "e"), Read("S", "f"), Write("S", "e", "")});
-    add("text after a section's ']'", "[S] trailing words\r\nk=v\r\n", {Read("S", "k")});
-    add("a long value", "[S]\r\nk=" + std::string(5000, 'L') + "\r\n", {Read("S", "k"), Write("S", "k", std::string(3000, 'M'))});
-    add("the engine keeps the quotes of a value it rewrites",
-        "[Civ2]\r\nPath=\"C:\\Old Games\\civ2.exe\"\r\n",
-        {Write("Civ2", "Path", "C:\\New\\civ2.exe"), Write("Civ2", "Path", "  padded  "), Write("Civ2", "Path", "\"q\"")});
-    add("code page bytes in values", "[S]\r\nk=Spi\xe9le \xfc\xe4\r\n", {Read("S", "k"), Write("S", "k", "D\xe9j\xe0 vu")});
-
-    add("a vertical tab is a blank like space and tab",
-        "[S]\r\n\x0bk\x0b=\x0bv\x0b\r\n", {Read("S", "k")});
-
-    // Known differences: Windows' answer is the one the engine must give.
-    add("lines before the first section are ignored by Windows",
-        "Path=before\r\n[Civ2]\r\nPath=inside\r\n",
-        {KnownRead("", "Path", std::nullopt), Read("Civ2", "Path")});
-    add("a key starting with ';' is a comment on Windows",
-        "[Civ2]\r\n;Path=commented\r\nPath=real\r\n;Only=comment\r\n",
-        {KnownRead("Civ2", ";Only", std::nullopt), Read("Civ2", "Path")});
-    add("a section line without ']' is a section on Windows",
-        "[Civ2]\r\nPath=a\r\n[Civilization Gold\r\nSimultaneous=1\r\n",
-        {KnownRead("Civilization Gold", "Simultaneous", "1"), KnownRead("Civ2", "Simultaneous", std::nullopt),
-         Read("Civ2", "Path")});
-    add("Windows does not recognise a UTF-8 byte order mark",
-        "\xef\xbb\xbf[Civ2]\r\nPath=a\r\n[Civilization Gold]\r\nSimultaneous=1\r\n",
-        {KnownRead("Civ2", "Path", std::nullopt), Read("Civilization Gold", "Simultaneous")});
-    add("Windows strips only spaces from the arguments",
-        "[Civ2]\r\nPath=a\r\n",
-        {KnownRead("Civ2\t", "Path", std::nullopt), KnownRead("Civ2", "\tPath", std::nullopt),
-         Read("  Civ2  ", "  Path ")});
-    add("Windows ends a section name at its first ']'",
-        "[sec]whoops]\r\nk=v\r\n", {KnownRead("sec", "k", "v")});
-    add("Windows keeps a form feed at the end of a value",
-        "[S]\r\nk=v\x0c\r\n", {KnownRead("S", "k", "v\x0c")});
+    const Op gold = R("Civilization Gold", "Simultaneous");
+    const Op enable = W("Civilization Gold", "Simultaneous", "1");
+    add("the game's file",
+        "[Civilization Gold]\r\nSimultaneous=0\r\n[Civ2]\r\nPath=C:\\Civ2\\civ2.exe\r\n",
+        {gold, R("civ2", "path"), R("Civ2", "Missing"), enable,
+         W("Civ2", "Path", "D:\\Games\\civ2.exe")});
+    add("an empty file", "", {R("Civ2", "Path"), enable});
+    add("no final line break", "[Civ2]\r\nPath=a", {W("Civ2", "Other", "b"), W("New", "k", "v")});
+    add("blanks, quotes, duplicates", "  [ S ]  \r\n\t k \t= \"v\"\r\nk=2\r\n[s]\r\nlater=1\r\n",
+        {R("S", "k"), R(" s ", " K "), R("S", "later"), W("S", "k", "  spaced  "),
+         W("S", "later", "x")});
+    add("a quoted value rewritten", "[Civ2]\r\nPath=\"C:\\Old Games\\civ2.exe\"\r\n",
+        {W("Civ2", "Path", "C:\\New\\civ2.exe"), W("Civ2", "Path", "  padded  "),
+         W("Civ2", "Path", "\"q\"")});
+    add("code page bytes", "[S]\r\nk=Spi\xe9le \xfc\xe4\r\n",
+        {R("S", "k"), W("S", "k", "D\xe9j\xe0 vu")});
+    add("vertical tab, form feed and Ctrl-Z are blanks",
+        "[S]\r\n\x0bk\x0b=\x0bv\x0c\x1a\r\n\x0c[T]\x1a\r\nk=t\r\n",
+        {R("S", "k"), R("T", "k"), R("S\t", "\tk")});
+    add("lines above the first header form the section \"\"",
+        "Path=before\r\n[Civ2]\r\nPath=inside\r\n[]\r\nk=e\r\n",
+        {R("", "Path"), R("Civ2", "Path"), R("", "k"), W("Civ2", "Path", "x")});
+    add("';' starts no comment", "[Civ2]\r\n;Path=commented\r\nPath=real\r\n;Only=comment\r\n",
+        {R("Civ2", ";Only"), R("Civ2", "Path"), R("Civ2", ";Path")});
+    add("a line without '=' hides the key after it", "[S]\r\nk\r\nk=1\r\n",
+        {R("S", "k"), W("S", "k", "2")});
+    add("a header without ']'", "[Civ2]\r\nPath=a\r\n[Civilization Gold\r\nSimultaneous=0\r\n",
+        {gold, R("Civ2", "Simultaneous"), R("Civ2", "Path"), enable, R("Civ2", "Simultaneous")});
+    add("a lone '[' and '[=x'", "[S]\r\n[\r\n[=x\r\nk=v\r\n",
+        {R("S", "k"), R("S", "["), W("S", "k", "w")});
+    add("a section name runs to the last ']'",
+        "[sec]whoops]\r\nk=v\r\n[Civilization Gold]x]\r\nSimultaneous=0\r\n",
+        {R("sec", "k"), R("sec]whoops", "k"), gold, enable});
+    add("a UTF-8 byte-order mark", kMark + "[Civilization Gold]\r\nSound=1\r\n[Civ2]\r\nPath=a\r\n",
+        {gold, R("Civilization Gold", "Sound"), enable, W("Civ2", "Path", "b")});
+    add("a byte-order mark alone", kMark, {gold, enable});
+    add("a byte-order mark, then a key", kMark + "k=top\r\n[S]\r\nk=s\r\n",
+        {R("", "k"), R("S", "k"), W("S", "k", "t")});
+    add("a NUL ends a value", std::string("[S]\r\nk=a\0b\r\nq=\"x\0y\"\r\n", 22),
+        {R("S", "k"), R("S", "q"), W("S", "k", "c")});
     return cases;
 }
 
-// --- Generated cases -------------------------------------------------------------------
+const std::vector<std::string> kSections = {
+    "Civ2", "Civilization Gold", "civ2",    "Sec A", "x", "Game-1",
+    "a.b",  "CIVILIZATION GOLD", "Net Play"};
+const std::vector<std::string> kKeys = {"Path",  "Simultaneous", "path",         "Key 1", "k",
+                                        "Other", "A.B",          "SIMULTANEOUS", "#hash", "x y"};
 
-const std::vector<std::string> kSections = {"Civ2", "Civilization Gold", "civ2", "Sec A", "x",
-                                            "Game-1", "a.b", "CIVILIZATION GOLD", "Net Play"};
-const std::vector<std::string> kKeys = {"Path", "Simultaneous", "path", "Key 1", "k", "Other",
-                                        "A.B", "SIMULTANEOUS", "#hash", "x y"};
-
-std::string RandomValue(Random& r) {
-    switch (r.Below(12)) {
-    case 0: return "";
-    case 1: return "\"quoted value\"";
-    case 2: return "'single'";
-    case 3: return "\"unbalanced";
-    case 4: return "a=b=c";
-    case 5: return "with ;semicolon #hash";
-    case 6: return std::string(static_cast<std::size_t>(200 + r.Below(900)), static_cast<char>('a' + r.Below(26)));
-    case 7: return "C:\\Program Files\\Civ2\\civ2.exe";
-    case 8: return "Spi\xe9le \xe0\xfc";
-    case 9: return "  padded  ";
-    case 10: return "\"" + std::string(static_cast<std::size_t>(250 + r.Below(10)), 'q') + "\"";
-    default: return std::to_string(r.Below(100000));
-    }
+// utf8: for a file with a UTF-8 mark, where texts are UTF-8.
+std::string RandomValue(Random& r, bool utf8) {
+    const int kind = r.Below(12);
+    const auto n = [&](int from, int more) {
+        return static_cast<std::size_t>(from + r.Below(more));
+    };
+    if (kind == 6) return std::string(n(200, 900), static_cast<char>('a' + r.Below(26)));
+    if (kind == 10) return "\"" + std::string(n(250, 10), 'q') + "\"";
+    if (kind == 11) return std::to_string(r.Below(100000));
+    if (kind == 8 && utf8) return "Spiele";  // Wine reads a marked file as UTF-8
+    static const char* const kFixed[] = {"",
+                                         "\"quoted value\"",
+                                         "'single'",
+                                         "\"unbalanced",
+                                         "a=b=c",
+                                         "with ;semicolon #hash",
+                                         "",
+                                         "C:\\Program Files\\Civ2\\civ2.exe",
+                                         "Spi\xe9le \xe0\xfc",
+                                         "  padded  "};
+    return kFixed[kind];
 }
 
-// Blanks the file may carry around names, values and headers (not the caller's arguments).
 std::string Blank(Random& r) {
-    static const std::vector<std::string> blanks = {"", "", "", " ", "\t", "  ", " \t "};
-    return r.Pick(blanks);
+    return r.Pick({"", "", "", " ", "\t", "  ", " \t ", "\x0c", "\x1a"});
 }
 
-// A name as a caller might pass it: any case, spaces around.
+// A name as a caller might pass it: any case, blanks around.
 std::string Argument(Random& r, std::string name) {
-    if (r.Chance(30)) {
-        for (char& c : name) {
-            if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-            else if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    if (r.Chance(15)) name = " " + name;
+    if (r.Chance(30))
+        for (char& c : name)
+            c = static_cast<char>(c >= 'a' && c <= 'z'   ? c - 32
+                                  : c >= 'A' && c <= 'Z' ? c + 32
+                                                         : c);
+    if (r.Chance(15)) name = r.Pick({" ", "\t"}) + name;
     if (r.Chance(15)) name += "  ";
     return name;
 }
@@ -189,57 +171,66 @@ Case GeneratedCase(Random& r, int index) {
     const bool mixed = r.Chance(5);
     auto brk = [&] { return mixed ? r.Pick(breaks) : mainBreak; };
 
+    const bool utf8 = r.Chance(10);
+    if (utf8) c.content = kMark;
     std::vector<std::pair<std::string, std::string>> pairs;
     const int sections = 1 + r.Below(5);
     for (int s = 0; s < sections; ++s) {
         const std::string section = r.Pick(kSections);
-        std::string header = Blank(r) + "[" + (r.Chance(20) ? " " + section + " " : section) + "]";
+        std::string header = Blank(r) + "[" + (r.Chance(20) ? " " + section + " " : section);
+        const int shape = r.Below(100);  // mostly whole; sometimes without ']' or with two
+        header += shape < 5 ? "" : shape < 10 ? "]x]" : "]";
         if (r.Chance(10)) header += " ; after the bracket";
         c.content += header + brk();
         const int lines = r.Below(7);
         for (int l = 0; l < lines; ++l) {
             switch (r.Below(10)) {
-            case 0: c.content += Blank(r) + "; a comment line" + brk(); break;
-            case 1: c.content += brk(); break;
-            case 2: c.content += "junk without equals" + brk(); break;
+            case 0:
+                c.content += Blank(r) + "; a comment line" + brk();
+                break;
+            case 1:
+                c.content += brk();
+                break;
+            case 2:
+                c.content += "junk without equals" + brk();
+                break;
             default: {
                 const std::string key = r.Pick(kKeys);
-                c.content += Blank(r) + key + Blank(r) + "=" + Blank(r) + RandomValue(r) + Blank(r) + brk();
+                c.content += Blank(r) + key + Blank(r) + "=" + Blank(r) + RandomValue(r, utf8) +
+                             Blank(r) + brk();
                 pairs.emplace_back(section, key);
             }
             }
         }
     }
-    if (r.Chance(15) && !c.content.empty()) {
-        // No final line break.
-        while (!c.content.empty() && (c.content.back() == '\r' || c.content.back() == '\n')) c.content.pop_back();
-    }
+    if (r.Chance(15))
+        while (!c.content.empty() && (c.content.back() == '\r' || c.content.back() == '\n'))
+            c.content.pop_back();
 
-    // Reads of every key placed, and of some that are not there.
-    for (const auto& [s, k] : pairs) c.ops.push_back(Read(Argument(r, s), Argument(r, k)));
-    c.ops.push_back(Read(r.Pick(kSections), "Absent"));
-    c.ops.push_back(Read("No Such Section", r.Pick(kKeys)));
-
+    for (const auto& [s, k] : pairs) c.ops.push_back(R(Argument(r, s), Argument(r, k)));
+    c.ops.push_back(R(r.Pick(kSections), "Absent"));
+    c.ops.push_back(R("No Such Section", r.Pick(kKeys)));
     const int writes = r.Below(3);
     for (int w = 0; w < writes; ++w) {
         std::string section, key;
         if (!pairs.empty() && r.Chance(50)) {
-            const auto& p = pairs[static_cast<std::size_t>(r.Below(static_cast<int>(pairs.size())))];
+            const auto& p =
+                pairs[static_cast<std::size_t>(r.Below(static_cast<int>(pairs.size())))];
             section = Argument(r, p.first);
             key = Argument(r, p.second);
         } else {
-            section = r.Chance(50) ? r.Pick(kSections) : "New Section " + std::to_string(r.Below(3));
+            section =
+                r.Chance(50) ? r.Pick(kSections) : "New Section " + std::to_string(r.Below(3));
             key = r.Chance(50) ? r.Pick(kKeys) : "NewKey" + std::to_string(r.Below(3));
         }
-        std::string value = RandomValue(r);
+        std::string value = RandomValue(r, utf8);
         if (!CheckProfileWrite(section, key, value)) continue;
-        c.ops.push_back(Write(section, key, value));
+        c.ops.push_back(W(section, key, value));
         pairs.emplace_back(section, key);
     }
     return c;
 }
 
-// The whole corpus; the same on every run.
 std::vector<Case> Corpus() {
     std::vector<Case> cases = HandCases();
     Random r(kSeed);
@@ -247,205 +238,124 @@ std::vector<Case> Corpus() {
     return cases;
 }
 
-// After a write, each key the case has read or written is read back.
-std::vector<Op> Expand(const Case& c) {
-    std::vector<Op> ops, readBacks;
-    for (const Op& op : c.ops) {
-        ops.push_back(op);
-        if (!op.write) {
-            readBacks.push_back(op);
-            continue;
-        }
-        readBacks.push_back(Read(op.section, op.key));
-        for (const Op& back : readBacks) ops.push_back(Read(back.section, back.key));
-    }
-    // Known differences are asked before any write only; the read-backs are plain.
-    for (Op& op : ops)
-        if (op.write) op.windows.reset();
-    return ops;
-}
-
 std::string Hex(const std::string& bytes) {
-    if (bytes.empty()) return "-";
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char ch : bytes) {
-        out += digits[ch >> 4];
-        out += digits[ch & 15];
-    }
+    std::string out = bytes.empty() ? "-" : "";
+    for (unsigned char ch : bytes)
+        out += "0123456789abcdef"[ch >> 4], out += "0123456789abcdef"[ch & 15];
     return out;
 }
 
-std::string Show(const Answer& a) {
-    if (!a) return "(missing)";
-    std::string out = "\"";
-    for (unsigned char ch : a->substr(0, 60)) {
-        if (ch < 32 || ch >= 127) {
-            static const char digits[] = "0123456789abcdef";
-            out += "\\x";
-            out += digits[ch >> 4];
-            out += digits[ch & 15];
-        } else {
-            out += static_cast<char>(ch);
+// One read for Wine, of the file as it stands after some of our writes.
+struct Read {
+    const Case& c;
+    std::string file;  // that file's name, and its content
+    const std::string& content;
+    const Op& op;
+    bool readBack;  // right after op, a write: Wine must read what it wrote
+};
+
+// Carries out each case's writes with the engine and hands over the reads: those of the
+// case, and after each write the written key and every key read so far, read again.
+void ForEachRead(
+    const std::function<void(const std::string& file, const std::string& content)>& file,
+    const std::function<void(const Read&)>& read) {
+    for (const Case& c : Corpus()) {
+        std::string content = c.content;
+        std::string name = c.name + ".0.ini";
+        file(name, content);
+        std::vector<const Op*> seen;
+        for (const Op& op : c.ops) {
+            if (op.write) {
+                if (auto edit = PlanProfileWrite(content, op.section, op.key, op.value))
+                    content = ApplyProfileEdit(content, *edit);
+                name = c.name + "." + std::to_string(seen.size() + 1) + ".ini";
+                file(name, content);
+                for (const Op* back : seen) read({c, name, content, *back, false});
+            }
+            read({c, name, content, op, op.write});
+            seen.push_back(&op);
         }
     }
-    return out + (a->size() > 60 ? "...\" (" + std::to_string(a->size()) + " bytes)" : "\"");
 }
 
-std::string Unhex(const std::string& field) {
-    if (field == "-") return std::string();
-    std::string out;
-    for (std::size_t i = 0; i + 1 < field.size(); i += 2)
-        out += static_cast<char>(std::stoi(field.substr(i, 2), nullptr, 16));
-    return out;
-}
-
-std::string_view Trimmed(std::string_view v) {
-    while (!v.empty() && (v.front() == ' ' || v.front() == '\t')) v.remove_prefix(1);
-    while (!v.empty() && (v.back() == ' ' || v.back() == '\t')) v.remove_suffix(1);
+// What a value written as key=value reads back as: blanks trimmed, one pair of quotes gone.
+std::string ReadsBackAs(std::string v) {
+    const std::string blanks = " \t\v\f\r\n\x1a";
+    v.erase(0, v.find_first_not_of(blanks));
+    v.erase(v.find_last_not_of(blanks) + 1);
+    if (v.size() >= 2 && (v[0] == '"' || v[0] == '\'') && v.back() == v[0])
+        v = v.substr(1, v.size() - 2);
     return v;
 }
 
-// What Windows reads from a line it wrote as key=value.
-std::string WindowsReadsBack(std::string_view value) {
-    std::string_view v = Trimmed(value);
-    if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front()) v = v.substr(1, v.size() - 2);
-    return std::string(v);
-}
-
-// A name as the profile calls match it: spaces around dropped, ASCII case folded.
-std::string Folded(std::string_view name) {
-    while (!name.empty() && name.front() == ' ') name.remove_prefix(1);
-    while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
-    std::string out(name);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
-
-// Whether the key's value in content is wrapped in quotes in the file.
-bool StoredQuoted(const std::string& content, const std::string& section, const std::string& key) {
-    const std::optional<std::string_view> value = FindProfileValue(content, section, key);
-    if (!value) return false;
-    // FindProfileValue points into content: look at the bytes around the value.
-    const std::size_t at = static_cast<std::size_t>(value->data() - content.data());
-    return at > 0 && at + value->size() < content.size() &&
-           (content[at - 1] == '"' || content[at - 1] == '\'') && content[at + value->size()] == content[at - 1];
+std::string Show(const Answer& a) {
+    return a ? "\"" + a->substr(0, 60) + "\" (hex " + Hex(a->substr(0, 60)) + ")" : "(missing)";
 }
 
 int Generate(const std::string& folder) {
     std::ofstream batch(folder + "/batch.txt", std::ios::binary | std::ios::trunc);
-    std::size_t operations = 0;
-    const std::vector<Case> corpus = Corpus();
-    for (const Case& c : corpus) {
-        const std::string file = c.name + ".ini";
-        std::ofstream(folder + "/" + file, std::ios::binary | std::ios::trunc) << c.content;
-        const std::vector<Op> ops = Expand(c);
-        for (std::size_t i = 0; i < ops.size(); ++i) {
-            const Op& op = ops[i];
-            batch << (op.write ? "W " : "R ") << c.name << ' ' << i << ' ' << Hex(file) << ' '
-                  << Hex(op.section) << ' ' << Hex(op.key);
-            if (op.write) batch << ' ' << Hex(op.value);
-            batch << '\n';
-            ++operations;
-        }
-    }
-    std::cout << corpus.size() << " files, " << operations << " operations\n";
+    std::size_t files = 0, reads = 0;
+    ForEachRead(
+        [&](const std::string& name, const std::string& content) {
+            std::ofstream(folder + "/" + name, std::ios::binary | std::ios::trunc) << content;
+            ++files;
+        },
+        [&](const Read& r) {
+            batch << Hex(r.file) << ' ' << Hex(r.op.section) << ' ' << Hex(r.op.key) << '\n';
+            ++reads;
+        });
+    std::cout << files << " files, " << reads << " reads\n";
     return batch ? 0 : 1;
 }
 
+// results.txt has one line per read, in the batch's order: "N" (missing) or "V hex".
 int Compare(const std::string& folder) {
-    std::map<std::string, std::string> results;  // "case op" -> the rest of the line
-    std::ifstream in(folder + "/results.txt", std::ios::binary);
-    for (std::string line; std::getline(in, line);) {
-        std::istringstream fields(line);
-        std::string id, op, rest;
-        fields >> id >> op;
-        std::getline(fields >> std::ws, rest);
-        results[id + " " + op] = rest;
-    }
-    int passed = 0, failed = 0, knownSeen = 0, engineChoice = 0, pending = 0;
-    for (const Case& c : Corpus()) {
-        std::string content = c.content;
-        // Keys the engine rewrote inside their quotes: (section, key) -> what Windows
-        // reads back, and the value written.
-        std::map<std::pair<std::string, std::string>, std::pair<std::string, std::string>> keptQuotes;
-        const std::vector<Op> ops = Expand(c);
-        bool caseOk = true;
-        auto fail = [&](std::size_t i, const std::string& what) {
-            std::cout << "DIFF " << c.name << " op " << i << (c.why.empty() ? "" : " (" + c.why + ")")
-                      << ": " << what << '\n';
-            caseOk = false;
-        };
-        for (std::size_t i = 0; i < ops.size(); ++i) {
-            const Op& op = ops[i];
-            const auto found = results.find(c.name + " " + std::to_string(i));
-            if (found == results.end()) {
-                fail(i, "the oracle gave no result");
-                continue;
-            }
-            const std::string& wine = found->second;
-            if (op.write) {
-                if (wine != "OK") fail(i, "Wine refused the write: " + wine);
-                const auto name = std::make_pair(Folded(op.section), Folded(op.key));
-                keptQuotes.erase(name);
-                if (StoredQuoted(content, op.section, op.key) && WindowsReadsBack(op.value) != op.value)
-                    keptQuotes[name] = {WindowsReadsBack(op.value), op.value};
-                if (auto edit = PlanProfileWrite(content, op.section, op.key, op.value))
-                    content = ApplyProfileEdit(content, *edit);
-                continue;
-            }
-            const std::optional<std::string_view> ours = FindProfileValue(content, op.section, op.key);
-            const Answer engine = ours ? Answer(std::string(*ours)) : std::nullopt;
-            const Answer wineAnswer = wine == "N" ? std::nullopt : Answer(Unhex(wine.substr(2)));
-            const std::string where = "[" + op.section + "] " + op.key + ": ";
-            if (op.windows && !c.pending.empty()) {
-                if (engine == *op.windows)
-                    fail(i, where + "the engine now gives Windows' answer " + Show(engine) +
-                                "; take the case off the pending list");
-                else if (wineAnswer != *op.windows)
-                    fail(i, where + "Wine " + Show(wineAnswer) + ", Windows " + Show(*op.windows));
-                else
-                    std::cout << "PENDING " << c.name << " (" << c.pending << "): engine " << Show(engine)
-                              << ", Windows and Wine " << Show(*op.windows) << '\n';
-            } else if (op.windows) {
-                ++knownSeen;
-                if (engine != *op.windows)
-                    fail(i, where + "engine " + Show(engine) + ", Windows " + Show(*op.windows));
-                else
-                    std::cout << "known " << c.name << " (" << c.why << "): Windows and engine "
-                              << Show(engine) << ", Wine " << Show(wineAnswer) << '\n';
-            } else if (const auto kept = keptQuotes.find({Folded(op.section), Folded(op.key)});
-                       kept != keptQuotes.end() && engine != wineAnswer) {
-                ++engineChoice;
-                if (wineAnswer != Answer(kept->second.first))
-                    fail(i, where + "Wine " + Show(wineAnswer) + ", but Windows would read " +
-                                Show(kept->second.first));
-                if (engine != Answer(kept->second.second))
-                    fail(i, where + "engine " + Show(engine) + ", but it wrote " + Show(kept->second.second));
-            } else if (engine != wineAnswer) {
-                fail(i, where + "engine " + Show(engine) + ", Wine " + Show(wineAnswer));
-            }
-        }
-        if (!caseOk) ++failed;
-        else if (!c.pending.empty()) ++pending;
-        else ++passed;
-    }
-    std::cout << "differential: " << knownSeen << " known differences checked against Windows; "
-              << engineChoice << " read-backs where the engine kept a value's quotes; " << pending
-              << " pending engine faults\n";
-    std::cout << passed << " passed, " << failed << " failed\n";
+    std::ifstream results(folder + "/results.txt", std::ios::binary);
+    std::map<std::string, bool> caseOk;
+    std::size_t reads = 0, readBacks = 0;
+    ForEachRead([](const std::string&, const std::string&) {},
+                [&](const Read& r) {
+                    bool& ok = caseOk.try_emplace(r.c.name, true).first->second;
+                    const auto fail = [&](const std::string& what) {
+                        std::cout << "DIFF " << r.c.name
+                                  << (r.c.why.empty() ? "" : " (" + r.c.why + ")") << ", " << r.file
+                                  << ": [" << r.op.section << "] " << r.op.key << ": " << what
+                                  << '\n';
+                        ok = false;
+                    };
+                    std::string kind, hex;
+                    if (!(results >> kind) || (kind == "V" && !(results >> hex)))
+                        return fail("Wine gave no answer");
+                    Answer wine;
+                    if (kind == "V") {
+                        wine.emplace();
+                        for (std::size_t i = 0; hex != "-" && i + 1 < hex.size(); i += 2)
+                            *wine += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+                    }
+                    const auto ours = FindProfileValue(r.content, r.op.section, r.op.key);
+                    const Answer engine = ours ? Answer(std::string(*ours)) : std::nullopt;
+                    ++reads;
+                    if (engine != wine) fail("engine " + Show(engine) + ", Wine " + Show(wine));
+                    if (!r.readBack) return;
+                    ++readBacks;
+                    // Exactly the value, or (as on any key=value line) the value trimmed and
+                    // unquoted.
+                    if (wine != r.op.value && wine != ReadsBackAs(r.op.value))
+                        fail("wrote " + Show(r.op.value) + ", Wine reads " + Show(wine));
+                });
+    const auto passed =
+        std::count(std::views::values(caseOk).begin(), std::views::values(caseOk).end(), true);
+    const auto failed = static_cast<long>(caseOk.size()) - passed;
+    std::cout << "differential: " << reads << " reads compared with Wine, " << readBacks
+              << " of them read-backs of our writes\n"
+              << passed << " passed, " << failed << " failed\n";
     return failed == 0 && passed > 0 ? 0 : 1;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::cerr << "usage: profile_diff generate|compare FOLDER\n";
-        return 2;
-    }
-    const std::string mode = argv[1];
+    const std::string mode = argc == 3 ? argv[1] : "";
     if (mode == "generate") return Generate(argv[2]);
     if (mode == "compare") return Compare(argv[2]);
     std::cerr << "usage: profile_diff generate|compare FOLDER\n";
