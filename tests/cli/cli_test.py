@@ -112,6 +112,7 @@ class StatusTest(CliCase):
         self.prefix.write_ini("[Civ2]\r\nPath=C:\\GAME\\CIV2.EXE\r\n")
         before = self.prefix.ini_bytes()
         self.assertEqual(self.status_lines(), [
+            f"Wine prefix: {self.prefix.path} (set in WINEPREFIX)",
             f"civ.ini: {self.prefix.ini}",
             "Simultaneous=1: no",
             "read-only: no",
@@ -120,19 +121,54 @@ class StatusTest(CliCase):
         self.assertEqual(self.prefix.ini_bytes(), before)
 
         self.assert_exit(self.run_cli("--enable", "--lock"), 0)
-        self.assertEqual(self.status_lines()[1:3], ["Simultaneous=1: yes", "read-only: yes"])
+        self.assertEqual(self.status_lines()[2:4], ["Simultaneous=1: yes", "read-only: yes"])
 
     def test_other_values_are_not_the_option(self):
         self.prefix.write_ini("[Civilization Gold]\r\nSimultaneous=0\r\n")
-        self.assertEqual(self.status_lines()[1], "Simultaneous=1: no")
+        self.assertEqual(self.status_lines()[2], "Simultaneous=1: no")
 
     def test_non_ascii_text_survives_a_c_locale(self):
-        # Paths go through the C library's wide conversions; under LANG=C they must
-        # still come out as the UTF-8 that is in the file.
+        # civ.ini holds the path in the prefix's code page (1252 here); under LANG=C it
+        # must still come out as UTF-8.
         game = "C:\\Spiele\\Zivilisation Ä\\CIV2.EXE"
-        self.prefix.write_ini(f"[Civ2]\r\nPath={game}\r\n")
+        with open(self.prefix.ini, "wb") as f:
+            f.write(f"[Civ2]\r\nPath={game}\r\n".encode("cp1252"))
         lines = self.status_lines(env={"LC_ALL": "C", "LANG": "C"})
-        self.assertEqual(lines[3], f"game path: {game}")
+        self.assertEqual(lines[4], f"game path: {game}")
+
+    def test_missing_prefix_or_civ_ini_exits_1(self):
+        for name, prefix, reason in [
+            ("no prefix", os.path.join(self.root, "nowhere"), "there is no Wine prefix at"),
+            ("no civ.ini", self.prefix.path, "there is no civ.ini in C:\\Windows of the prefix"),
+        ]:
+            with self.subTest(name):
+                result = self.run_cli("--status", env={"WINEPREFIX": prefix})
+                self.assert_exit(result, 1)
+                self.assertIn(reason, result.stderr.decode())
+                self.assertEqual(result.stdout.decode(), f"Wine prefix: {prefix} (set in WINEPREFIX)\n")
+
+    def test_launcher_prefixes_on_a_fresh_home(self):
+        # No WINEPREFIX, no ~/.wine: one prefix holding civ.ini is used, two are named.
+        home = os.path.join(self.root, "home")
+        lutris = os.path.join(home, "Games", "civ2")
+        bottle = os.path.join(home, ".local", "share", "bottles", "bottles", "Civ")
+        for prefix in (lutris, bottle):
+            os.makedirs(os.path.join(prefix, "drive_c", "windows"))
+        env = {"HOME": home, "WINEPREFIX": "", "XDG_CONFIG_HOME": ""}
+        open(os.path.join(lutris, CIV_INI), "wb").close()
+        self.assert_exit(self.run_cli("--enable", env=env), 0)
+        with open(os.path.join(lutris, CIV_INI), "rb") as f:
+            self.assertIn(b"Simultaneous=1", f.read())
+
+        open(os.path.join(bottle, CIV_INI), "wb").close()
+        result = self.run_cli("--enable", env=env)
+        self.assert_exit(result, 1)
+        self.assertEqual(result.stderr.decode(),
+                         "quenbrook: several Wine prefixes hold civ.ini:\n"
+                         f"  {bottle} (Bottles)\n  {lutris} (Lutris)\n"
+                         f"Choose one with --prefix DIR, for example: quenbrook --prefix {bottle} --status\n")
+        with open(os.path.join(bottle, CIV_INI), "rb") as f:
+            self.assertEqual(f.read(), b"", "two prefixes: nothing is written")
 
 
 class UsageTest(CliCase):

@@ -88,7 +88,8 @@ std::optional<unsigned> CodePageFromRegistry(std::string_view systemReg) {
         }
         if (!inKey || !line.starts_with('"')) continue;
         const std::size_t eq = line.find('=');
-        if (eq == std::string_view::npos || !EqualsIgnoringAsciiCase(Trim(line.substr(0, eq)), "\"ACP\""))
+        if (eq == std::string_view::npos ||
+            !EqualsIgnoringAsciiCase(Trim(line.substr(0, eq)), "\"ACP\""))
             continue;
         std::string_view value = Trim(line.substr(eq + 1));
         if (value.size() < 3 || value.front() != '"' || value.back() != '"') return std::nullopt;
@@ -109,7 +110,8 @@ unsigned CodePageFromLocale(std::string_view locale) {
     const std::string_view language = name.substr(0, name.find('_'));
     const std::string_view country =
         name.find('_') == std::string_view::npos ? "" : name.substr(name.find('_') + 1);
-    if (language == "zh") return (country == "TW" || country == "HK" || country == "MO") ? 950 : 936;
+    if (language == "zh")
+        return (country == "TW" || country == "HK" || country == "MO") ? 950 : 936;
     if (language == "sr") return locale.find("@latin") != std::string_view::npos ? 1250 : 1251;
     static const struct {
         const char* languages;
@@ -144,7 +146,9 @@ unsigned PrefixCodePage(const std::filesystem::path& prefix) {
     while (std::getline(in, line)) {
         if (line.starts_with('[')) {
             if (keep) break;
-            keep = line.find("Nls\\\\CodePage]") != std::string::npos;
+            std::string lower = line;
+            for (char& c : lower) c = LowerAscii(c);
+            keep = lower.find("nls\\\\codepage]") != std::string::npos;
         }
         if (keep) section.append(line).push_back('\n');
     }

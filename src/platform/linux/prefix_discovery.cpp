@@ -38,7 +38,8 @@ std::vector<fs::path> SteamLibraries(const fs::path& home) {
             if (key == std::string::npos) continue;
             const std::size_t open = line.find('"', key + 6);
             const std::size_t close = open == std::string::npos ? open : line.find('"', open + 1);
-            if (close != std::string::npos) libraries.emplace_back(line.substr(open + 1, close - open - 1));
+            if (close != std::string::npos)
+                libraries.emplace_back(line.substr(open + 1, close - open - 1));
         }
     }
     return libraries;
@@ -99,9 +100,9 @@ PrefixChoice ChoosePrefix(const fs::path& home, const std::string& option,
     if (candidates.size() > 1) {
         for (const LauncherPrefix& candidate : candidates)
             if (remembered && candidate.path == *remembered)
-                return {candidate.path, L"chosen earlier in the window, one of " +
-                                            std::to_wstring(candidates.size()) +
-                                            L" prefixes holding civ.ini",
+                return {candidate.path,
+                        L"chosen earlier in the window, one of " +
+                            std::to_wstring(candidates.size()) + L" prefixes holding civ.ini",
                         std::move(candidates)};
         return {{}, L"", std::move(candidates)};
     }

@@ -84,7 +84,7 @@ struct Scan {
     bool hasKeyLine = false;
     Line lastKeyLine;  // last key line of the section seen so far
     bool keyFound = false;
-    bool keyHasValue = false;  // false: the key's line has no '=' (the game reads no value)
+    bool keyHasValue = false;    // false: the key's line has no '=' (the game reads no value)
     std::size_t valueBegin = 0;  // the value with blanks trimmed, quotes still on; without
     std::size_t valueEnd = 0;    // '=', both are the end of the name
 };
@@ -261,7 +261,9 @@ std::optional<ProfileEdit> PlanProfileWrite(std::string_view content, std::strin
         const bool cut = content.substr(begin, end - begin).find('\0') != kNone;
         Unquote(content, begin, end);
         if (content.substr(begin, end - begin) == value) return std::nullopt;
-        if (cut) return ProfileEdit{scan.valueBegin, scan.valueEnd - scan.valueBegin, std::string(value)};
+        if (cut)
+            return ProfileEdit{scan.valueBegin, scan.valueEnd - scan.valueBegin,
+                               std::string(value)};
         return ProfileEdit{begin, end - begin, std::string(value)};
     }
 

@@ -469,7 +469,8 @@ Attempt WriteOnce(const fs::path& target, const fs::path& folder, const std::str
     // A UTF-16 file goes back whole in its own encoding; every character stays as it was.
     std::string whole;
     if (!loaded.utf16.empty()) {
-        std::optional<std::string> back = Utf8ToUtf16(ApplyProfileEdit(content, *edit), loaded.utf16);
+        std::optional<std::string> back =
+            Utf8ToUtf16(ApplyProfileEdit(content, *edit), loaded.utf16);
         if (!back) return Final(Status::Fail(name + L" cannot be written back as UTF-16"));
         whole = std::move(*back);
     }

@@ -108,8 +108,9 @@ std::optional<std::filesystem::path> AskForPrefix(const std::vector<LauncherPref
                                                 "Which one does your Civ 2 use?")));
     auto* list = new QListWidget;
     for (const LauncherPrefix& candidate : candidates)
-        list->addItem(QStringLiteral("%1  (%2)").arg(QString::fromStdString(candidate.path.string()),
-                                                     QString::fromStdWString(candidate.launcher)));
+        list->addItem(QStringLiteral("%1  (%2)")
+                          .arg(QString::fromStdString(candidate.path.string()),
+                               QString::fromStdWString(candidate.launcher)));
     list->setCurrentRow(0);
     layout->addWidget(list);
     auto* keep = new QCheckBox(QStringLiteral("Remember my choice"));

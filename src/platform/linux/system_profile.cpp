@@ -67,10 +67,12 @@ std::optional<std::string> EncodeArgument(const std::wstring& text, const wchar_
     }
     std::optional<std::string> bytes = Encode(text, encoding);
     if (!bytes) {
-        const std::wstring name = encoding.starts_with("CP") ? L"code page " + FromNarrow(encoding.substr(2))
-                                                             : FromNarrow(encoding);
-        failure = Status::Fail(std::wstring(what) + L" holds a character that civ.ini's encoding (" +
-                               name + L") cannot hold");
+        const std::wstring name = encoding.starts_with("CP")
+                                      ? L"code page " + FromNarrow(encoding.substr(2))
+                                      : FromNarrow(encoding);
+        failure =
+            Status::Fail(std::wstring(what) + L" holds a character that civ.ini's encoding (" +
+                         name + L") cannot hold");
     }
     return bytes;
 }
@@ -110,7 +112,8 @@ Status LinuxSystem::WriteProfileString(const std::wstring& section, const std::w
 
     const std::string encoding = TextEncoding(target, CodePageOf(prefix_));
     Status failure = Status::Ok();
-    const std::optional<std::string> s = EncodeArgument(section, L"the section name", encoding, failure);
+    const std::optional<std::string> s =
+        EncodeArgument(section, L"the section name", encoding, failure);
     if (!s) return failure;
     const std::optional<std::string> k = EncodeArgument(key, L"the key name", encoding, failure);
     if (!k) return failure;
