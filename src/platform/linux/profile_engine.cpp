@@ -249,7 +249,7 @@ std::optional<ProfileEdit> PlanProfileWrite(std::string_view content, std::strin
     if (scan.keyFound && !scan.keyHasValue) {
         // The first line of that name has no '=': the game stops there and reads no
         // value, so that line is the one to complete.
-        return ProfileEdit{scan.valueEnd, 0, "=" + std::string(value)};
+        return ProfileEdit{scan.valueEnd, 0, "=" + std::string(value), scan.header.begin};
     }
     if (scan.keyFound) {
         // Only the value text changes. Blanks around it stay, and so do quotes that
@@ -263,13 +263,14 @@ std::optional<ProfileEdit> PlanProfileWrite(std::string_view content, std::strin
         if (content.substr(begin, end - begin) == value) return std::nullopt;
         if (cut)
             return ProfileEdit{scan.valueBegin, scan.valueEnd - scan.valueBegin,
-                               std::string(value)};
-        return ProfileEdit{begin, end - begin, std::string(value)};
+                               std::string(value), scan.header.begin};
+        return ProfileEdit{begin, end - begin, std::string(value), scan.header.begin};
     }
 
     const std::string_view lineBreak = ProfileLineBreak(content);
     ProfileEdit edit;
     if (scan.sectionFound) {
+        edit.section = scan.header.begin;
         const Line& after = scan.hasKeyLine ? scan.lastKeyLine : scan.header;
         if (after.next == after.end) {
             // The line is the file's last and has no break: the new line goes after a
@@ -283,12 +284,21 @@ std::optional<ProfileEdit> PlanProfileWrite(std::string_view content, std::strin
         return edit;
     }
 
-    edit.offset = content.size();
+    edit.offset = edit.section = content.size();
     if (content.size() > MarkLength(content) && !IsBreak(content.back()))
         edit.insert.append(lineBreak);
     edit.insert.append("[").append(section).append("]").append(lineBreak);
     edit.insert.append(key).append("=").append(value).append(lineBreak);
     return edit;
+}
+
+std::size_t EditedLineEnd(std::string_view content, const ProfileEdit& edit) {
+    const std::size_t rest = edit.offset + edit.erase;
+    const std::size_t lineEnd = std::min(content.find_first_of("\r\n", rest), content.size());
+    // An insert ends a line of its own (or the file); a replaced value runs to its line's end.
+    const bool ownLine = !edit.insert.empty() && IsBreak(edit.insert.back());
+    const std::size_t after = ownLine || rest == content.size() ? 0 : lineEnd - rest;
+    return edit.offset + edit.insert.size() + after;
 }
 
 std::string ApplyProfileEdit(std::string_view content, const ProfileEdit& edit) {

@@ -18,7 +18,13 @@ struct ProfileEdit {
     std::size_t offset = 0;
     std::size_t erase = 0;
     std::string insert;
+    // Where the line of the key's section header begins, at or before offset. Everything
+    // before it is unchanged, so reading from there shows what the game will read.
+    std::size_t section = 0;
 };
+
+// The end of the line that edit leaves the key on, in the edited content.
+std::size_t EditedLineEnd(std::string_view content, const ProfileEdit& edit);
 
 // The line break that new lines in content take: the first one content has
 // ("\r\n", "\n" or "\r"), or "\r\n" when it has none yet.

@@ -200,6 +200,12 @@ struct Content {
     }
 };
 
+FileVersion VersionOf(const struct stat& st) {
+    const auto ns = [](const timespec& t) { return t.tv_sec * 1000000000LL + t.tv_nsec; };
+    return {st.st_dev, st.st_ino, static_cast<unsigned long long>(st.st_size), ns(st.st_mtim),
+            ns(st.st_ctim)};
+}
+
 // Two looks at a file show the same version of it: same file, same size, not written or
 // changed in between.
 bool SameVersion(const struct stat& a, const struct stat& b) {
@@ -307,7 +313,7 @@ int CreateTemporary(const fs::path& folder, const std::string& prefix, mode_t mo
         char suffix[17];
         std::snprintf(suffix, sizeof suffix, "%016llx", mix);
         const fs::path path = folder / (prefix + suffix + std::string(kTemporaryEnd));
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (fd >= 0) {
             temporary.path = path;
             temporary.fd.Reset(fd);
@@ -396,6 +402,12 @@ bool LoadRegularFile(const fs::path& file, Content& content) {
 
 }  // namespace
 
+std::optional<FileVersion> CurrentVersion(const fs::path& file) {
+    struct stat st;
+    if (::stat(file.c_str(), &st) != 0) return std::nullopt;
+    return VersionOf(st);
+}
+
 std::optional<std::string> ReadProfileFile(const fs::path& file) {
     Content content;
     if (!LoadRegularFile(file, content)) return std::nullopt;
@@ -426,7 +438,7 @@ Attempt Final(Status status) { return Attempt{false, std::move(status)}; }
 // the game's save must never become civ.ini, and a whole one should not be lost.
 Attempt WriteOnce(const fs::path& target, const fs::path& folder, const std::string& prefix,
                   const std::wstring& name, std::string_view section, std::string_view key,
-                  std::string_view value) {
+                  std::string_view value, FileVersion* written) {
     Content loaded;
     struct stat st {};
     Fd in(OpenForReading(target));
@@ -514,10 +526,21 @@ Attempt WriteOnce(const fs::path& target, const fs::path& folder, const std::str
     };
     if (lease.Broken() || (exists && readFileChanged()) || pathChanged()) return Attempt{true};
     if (::fsync(fd) != 0) return Final(Fail(saving, errno));
+    // What reached the disk, read back from the section's header to the key's line: the
+    // bytes before it are the old file's, so the game will read there what we read.
+    if (loaded.utf16.empty()) {
+        std::string span(EditedLineEnd(content, *edit) - edit->section, '\0');
+        if (::pread(fd, span.data(), span.size(), static_cast<off_t>(edit->section)) !=
+                static_cast<ssize_t>(span.size()) ||
+            FindProfileValue(span, section, key) != value)
+            return Final(Status::Fail(saving + L": it did not read back as written"));
+    }
     if (lease.Broken() || (exists && readFileChanged())) return Attempt{true};
     if (::rename(temporary.path.c_str(), target.c_str()) != 0) return Final(Fail(saving, errno));
     lease.Release();
     temporary.Keep();
+    struct stat now;
+    if (written && ::fstat(fd, &now) == 0) *written = VersionOf(now);
     temporary.fd.Close();
 
     // The rename itself lasts only once the folder is on disk.
@@ -530,7 +553,7 @@ Attempt WriteOnce(const fs::path& target, const fs::path& folder, const std::str
 }  // namespace
 
 Status WriteProfileValue(const fs::path& file, std::string_view section, std::string_view key,
-                         std::string_view value) {
+                         std::string_view value, FileVersion* written) {
     if (Status check = CheckProfileWrite(section, key, value); !check) return check;
 
     const std::wstring name = Text(file.filename());
@@ -554,7 +577,7 @@ Status WriteProfileValue(const fs::path& file, std::string_view section, std::st
     // While the game keeps saving, try again a little later each time, for about a second.
     const auto start = std::chrono::steady_clock::now();
     for (int attempt = 0;; ++attempt) {
-        Attempt result = WriteOnce(target, folder, prefix, name, section, key, value);
+        Attempt result = WriteOnce(target, folder, prefix, name, section, key, value, written);
         if (!result.changed) return result.status;
         if (std::chrono::steady_clock::now() - start > std::chrono::seconds(1))
             return Status::Fail(name +

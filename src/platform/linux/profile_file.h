@@ -19,12 +19,25 @@ std::optional<std::string> ReadProfileFile(const std::filesystem::path& file);
 std::optional<std::string> ReadProfileValue(const std::filesystem::path& file,
                                             std::string_view section, std::string_view key);
 
+// A version of a file as stat shows it: same version, same bytes.
+struct FileVersion {
+    unsigned long long device = 0, inode = 0, size = 0;
+    long long modified = 0, changed = 0;  // nanoseconds
+    bool operator==(const FileVersion&) const = default;
+};
+
+// The version of file now (following links), or nothing when it cannot be looked at.
+std::optional<FileVersion> CurrentVersion(const std::filesystem::path& file);
+
 // Sets key in section of file to value, creating the section or the file when missing
 // (never the folder). The file is replaced atomically and keeps its permission bits and
 // owner; a symbolic link is written through to its target and stays a link. When the
 // value is already there, nothing is touched. On failure the old file is left whole and
-// the reason says why.
+// the reason says why. The changed span is read back from the new file before it takes
+// the old one's place; written, when given, then gets the new file's version (it stays
+// untouched when nothing had to change).
 Status WriteProfileValue(const std::filesystem::path& file, std::string_view section,
-                         std::string_view key, std::string_view value);
+                         std::string_view key, std::string_view value,
+                         FileVersion* written = nullptr);
 
 }  // namespace quenbrook

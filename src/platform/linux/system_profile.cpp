@@ -58,6 +58,17 @@ std::string TextEncoding(const fs::path& file, unsigned codePage) {
     return encoding.starts_with("UTF-16") ? "UTF-8" : encoding;
 }
 
+// The last write of ours, checked on disk as it was made. The read that confirms a write
+// (the caller's read-back) is answered from it while the file is still that version: a
+// second pass over a large file would tell nothing new.
+struct LastWrite {
+    fs::path file;
+    FileVersion version;
+    std::wstring section, key, value;
+};
+std::mutex lastWriteMutex;
+std::optional<LastWrite> lastWrite;
+
 // One argument of a write in encoding, or why it cannot be.
 std::optional<std::string> EncodeArgument(const std::wstring& text, const wchar_t* what,
                                           const std::string& encoding, Status& failure) {
@@ -77,6 +88,23 @@ std::optional<std::string> EncodeArgument(const std::wstring& text, const wchar_
     return bytes;
 }
 
+// WriteProfileValue, remembering a write that changed the file.
+Status WriteRemembered(const fs::path& file, const std::string& s, const std::string& k,
+                       const std::string& v, const std::wstring& section, const std::wstring& key,
+                       const std::wstring& value) {
+    FileVersion version;
+    bool changed = false;
+    {
+        FileVersion none;
+        const Status status = WriteProfileValue(file, s, k, v, &version);
+        changed = !(version == none);
+        if (!status) return status;
+    }
+    const std::lock_guard<std::mutex> lock(lastWriteMutex);
+    if (changed) lastWrite = LastWrite{file, version, section, key, value};
+    return Status::Ok();
+}
+
 }  // namespace
 
 LinuxSystem::LinuxSystem(std::filesystem::path prefix, Post post)
@@ -92,6 +120,12 @@ std::wstring LinuxSystem::GetProfileString(const std::wstring& section, const st
                                            const std::wstring& fallback, const std::wstring& file) {
     const std::optional<fs::path> path = HostFile(prefix_, file);
     if (!path) return fallback;
+    {
+        const std::lock_guard<std::mutex> lock(lastWriteMutex);
+        if (lastWrite && lastWrite->file == *path && lastWrite->section == section &&
+            lastWrite->key == key && CurrentVersion(*path) == lastWrite->version)
+            return lastWrite->value;
+    }
     const std::string encoding = TextEncoding(*path, CodePageOf(prefix_));
     const std::optional<std::string> s = Encode(section, encoding);
     const std::optional<std::string> k = Encode(key, encoding);
@@ -120,7 +154,7 @@ Status LinuxSystem::WriteProfileString(const std::wstring& section, const std::w
     const std::optional<std::string> v = EncodeArgument(value, L"the value", encoding, failure);
     if (!v) return failure;
     if (Status check = CheckProfileWrite(*s, *k, *v); !check) return check;
-    if (!windowsPath) return WriteProfileValue(target, *s, *k, *v);
+    if (!windowsPath) return WriteRemembered(target, *s, *k, *v, section, key, value);
 
     // Without the prefix every Windows path leads nowhere; say which prefix was looked
     // for, since a wrong WINEPREFIX is the usual cause.
@@ -128,7 +162,7 @@ Status LinuxSystem::WriteProfileString(const std::wstring& section, const std::w
     if (!fs::is_directory(prefix_, ec))
         return Status::Fail(L"there is no Wine prefix at " + FromNarrow(prefix_.native()) +
                             L" (set WINEPREFIX to the prefix the game uses)");
-    return WriteProfileValue(target, *s, *k, *v);
+    return WriteRemembered(target, *s, *k, *v, section, key, value);
 }
 
 bool LinuxSystem::IsReadOnly(const std::wstring& file) {
