@@ -51,7 +51,7 @@ TEST(BadContent, BinaryGarbageKeepsEveryByte) {
 TEST(BadContent, NulBytesAreBytesLikeAnyOther) {
     TempDir dir;
     const fs::path file = dir / "civ.ini";
-    // A NUL inside the key's name hides it; one inside the value is part of the value.
+    // A NUL inside the key's name hides it; one inside the value ends it (as Wine reads).
     const std::string hidden("[Civilization Gold]\r\nSimul\0taneous=0\r\n", 38);
     WriteFile(file, hidden);
     EXPECT_EQ(ReadProfileValue(file, kSection, kKey), std::nullopt);
@@ -61,7 +61,7 @@ TEST(BadContent, NulBytesAreBytesLikeAnyOther) {
 
     const std::string inValue("[Civilization Gold]\r\nSimultaneous=0\0zz\r\n\0\0\0", 43);
     WriteFile(file, inValue);
-    EXPECT_EQ(ReadProfileValue(file, kSection, kKey), std::string("0\0zz", 4));
+    EXPECT_EQ(ReadProfileValue(file, kSection, kKey), "0");
     ASSERT_TRUE(WriteProfileValue(file, kSection, kKey, "1").ok());
     EXPECT_EQ(ReadFile(file), std::string("[Civilization Gold]\r\nSimultaneous=1\r\n\0\0\0", 40));
 }

@@ -178,34 +178,6 @@ private:
     std::size_t size_ = 0;
 };
 
-// A file's content: mapped when it can be, else read into memory; a UTF-16 file (which
-// the engine reads as UTF-8) converted.
-struct Content {
-    Mapping mapping;
-    FileBytes bytes;
-    std::string converted;
-    std::string_view view;
-    std::string utf16;  // the UTF-16 encoding the file was in, or empty
-
-    // Takes in what was loaded, converting UTF-16. False when a UTF-16 file is broken.
-    bool Settle(std::string_view loaded) {
-        view = loaded;
-        if (!loaded.starts_with("\xFF\xFE") && !loaded.starts_with("\xFE\xFF")) return true;
-        utf16 = FileEncoding(loaded, 0);
-        std::optional<std::string> utf8 = Utf16ToUtf8(loaded);
-        if (!utf8) return false;
-        converted = std::move(*utf8);
-        view = converted;
-        return true;
-    }
-};
-
-FileVersion VersionOf(const struct stat& st) {
-    const auto ns = [](const timespec& t) { return t.tv_sec * 1000000000LL + t.tv_nsec; };
-    return {st.st_dev, st.st_ino, static_cast<unsigned long long>(st.st_size), ns(st.st_mtim),
-            ns(st.st_ctim)};
-}
-
 // Two looks at a file show the same version of it: same file, same size, not written or
 // changed in between.
 bool SameVersion(const struct stat& a, const struct stat& b) {
@@ -259,6 +231,39 @@ public:
 private:
     int fd_ = -1;
 };
+
+// A file's content: mapped when it can be (under a read lease, kept as long as the
+// content), else read into memory; a UTF-16 file (which
+// the engine reads as UTF-8) converted.
+struct Content {
+    // Declared in this order so that the view goes before the lease, and the lease before
+    // the file it is held on: the mapping may be read only under the lease.
+    Fd fd;
+    ReadLease lease;
+    Mapping mapping;
+    FileBytes bytes;
+    std::string converted;
+    std::string_view view;
+    std::string utf16;  // the UTF-16 encoding the file was in, or empty
+
+    // Takes in what was loaded, converting UTF-16. False when a UTF-16 file is broken.
+    bool Settle(std::string_view loaded) {
+        view = loaded;
+        if (!loaded.starts_with("\xFF\xFE") && !loaded.starts_with("\xFE\xFF")) return true;
+        utf16 = FileEncoding(loaded, 0);
+        std::optional<std::string> utf8 = Utf16ToUtf8(loaded);
+        if (!utf8) return false;
+        converted = std::move(*utf8);
+        view = converted;
+        return true;
+    }
+};
+
+FileVersion VersionOf(const struct stat& st) {
+    const auto ns = [](const timespec& t) { return t.tv_sec * 1000000000LL + t.tv_nsec; };
+    return {st.st_dev, st.st_ino, static_cast<unsigned long long>(st.st_size), ns(st.st_mtim),
+            ns(st.st_ctim)};
+}
 
 // Opens for reading without blocking on a FIFO that happens to carry the file's name.
 int OpenForReading(const fs::path& file) {
@@ -379,12 +384,13 @@ int CopyWithEdit(int in, std::string_view view, int out, const ProfileEdit& edit
 
 // Loads a regular file whole into content; false when it cannot (see ReadProfileFile).
 bool LoadRegularFile(const fs::path& file, Content& content) {
-    Fd fd(OpenForReading(file));
+    Fd& fd = content.fd;
+    ReadLease& lease = content.lease;
+    fd.Reset(OpenForReading(file));
     struct stat st;
     if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
     // While the game is saving, wait a moment for the save to end rather than read half
     // of it; a file that stays open for writing is read as it is.
-    ReadLease lease;
     const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(250);
     int leased;
     while ((leased = lease.Take(fd.get())) == EAGAIN && std::chrono::steady_clock::now() < giveUp)
@@ -441,8 +447,9 @@ Attempt WriteOnce(const fs::path& target, const fs::path& folder, const std::str
                   std::string_view value, FileVersion* written) {
     Content loaded;
     struct stat st {};
-    Fd in(OpenForReading(target));
-    ReadLease lease;  // released before `in` is closed
+    Fd& in = loaded.fd;
+    in.Reset(OpenForReading(target));
+    ReadLease& lease = loaded.lease;  // released before `in` is closed
     const bool exists = in.valid();
     if (!exists && errno != ENOENT) return Final(Fail(name + L" cannot be read", errno));
     if (exists) {
