@@ -16,9 +16,11 @@ namespace quenbrook {
 namespace {
 
 const QCommandLineOption kStatus(QStringLiteral("status"),
-                                 QStringLiteral("Print civ.ini's path, whether it holds "
+                                 QStringLiteral("Print the Wine prefix and how it was found, "
+                                                "civ.ini's path, whether it holds "
                                                 "Simultaneous=1, whether it is read-only, and "
-                                                "the stored game path."));
+                                                "the stored game path; exit 1 when the prefix "
+                                                "or civ.ini is missing."));
 const QCommandLineOption kEnable(QStringLiteral("enable"),
                                  QStringLiteral("Write Simultaneous=1 into civ.ini."));
 const QCommandLineOption kLock(QStringLiteral("lock"),
@@ -31,7 +33,8 @@ const QCommandLineOption kLaunch(QStringLiteral("launch"),
                                                 "Wine."));
 const QCommandLineOption kPrefix(QStringLiteral("prefix"),
                                  QStringLiteral("Use the Wine prefix in <dir> instead of "
-                                                "$WINEPREFIX or ~/.wine; the window too."),
+                                                "$WINEPREFIX, ~/.wine or a launcher's; the "
+                                                "window too."),
                                  QStringLiteral("dir"));
 
 bool IsUtf8(const char* codeset) {
