@@ -1,12 +1,15 @@
 #!/usr/bin/env python3
 """Write speed: `quenbrook --enable` as a whole process on civ.ini files of 10 KB to
-100 MB, against `cp` of the same file and a copy that is flushed (`dd conv=fsync`).
+100 MB, against `cp` of the same file and a copy that is flushed (`dd conv=fsync`); and
+the same write by the engine in a bare process (`profile_bench enable`, no Qt to load),
+which shows how much of the time is the program's start-up.
 Runs of the three are interleaved, each round in another order, so that the load of a
 shared machine falls on all alike; the figures are medians and the ratio is the median
 of each round's ratio.
 
 Usage: write_speed.py QUENBROOK PROFILE_BENCH WORK_FOLDER [SIZE...]
-Prints one line per size: "size ours_ms cp_ms dd_ms ratio_cp ratio_dd runs".
+Prints one line per size: "size ours_ms cp_ms dd_ms ratio_cp ratio_dd runs engine_ms
+ratio_engine_cp".
 """
 import os
 import statistics
@@ -39,6 +42,7 @@ for size in sizes:
         "ours": [quenbrook, "--prefix", prefix, "--enable"],
         "cp": ["cp", ini, copy],
         "dd": ["dd", f"if={ini}", f"of={copy}", "bs=1M", "conv=fsync", "status=none"],
+        "engine": [profile_bench, "enable", ini],
     }
     times = {name: [] for name in commands}
     for round_ in range(runs + 1):  # the first round warms the caches, not counted
@@ -54,7 +58,8 @@ for size in sizes:
     med = {name: statistics.median(t) for name, t in times.items()}
     ratio_cp = statistics.median(o / c for o, c in zip(times["ours"], times["cp"]))
     ratio_dd = statistics.median(o / d for o, d in zip(times["ours"], times["dd"]))
-    print(f"{size} {med['ours']:.2f} {med['cp']:.2f} {med['dd']:.2f} {ratio_cp:.2f} {ratio_dd:.2f} {runs}",
-          flush=True)
+    ratio_engine = statistics.median(e / c for e, c in zip(times["engine"], times["cp"]))
+    print(f"{size} {med['ours']:.2f} {med['cp']:.2f} {med['dd']:.2f} {ratio_cp:.2f} {ratio_dd:.2f} "
+          f"{runs} {med['engine']:.2f} {ratio_engine:.2f}", flush=True)
     for leftover in (ini, copy):
         os.remove(leftover)

@@ -30,12 +30,10 @@ constexpr int kGeneratedCases = 600;
 const std::string kMark = "\xef\xbb\xbf";
 
 using Answer = std::optional<std::string>;  // nothing: the key is missing
-
 struct Op {
     bool write = false;
     std::string section, key, value;
 };
-
 struct Case {
     std::string name, content;
     std::vector<Op> ops;
@@ -184,23 +182,15 @@ Case GeneratedCase(Random& r, int index) {
         c.content += header + brk();
         const int lines = r.Below(7);
         for (int l = 0; l < lines; ++l) {
-            switch (r.Below(10)) {
-            case 0:
-                c.content += Blank(r) + "; a comment line" + brk();
-                break;
-            case 1:
-                c.content += brk();
-                break;
-            case 2:
-                c.content += "junk without equals" + brk();
-                break;
-            default: {
-                const std::string key = r.Pick(kKeys);
+            // A comment, a blank line, a line without '=' or (mostly) a key.
+            const int kind = r.Below(10);
+            const std::string key = kind < 3 ? "" : r.Pick(kKeys);
+            if (kind < 3)
+                c.content += r.Pick({Blank(r) + "; a comment line", "", "junk"}) + brk();
+            else
                 c.content += Blank(r) + key + Blank(r) + "=" + Blank(r) + RandomValue(r, utf8) +
                              Blank(r) + brk();
-                pairs.emplace_back(section, key);
-            }
-            }
+            if (kind >= 3) pairs.emplace_back(section, key);
         }
     }
     if (r.Chance(15))
@@ -212,18 +202,14 @@ Case GeneratedCase(Random& r, int index) {
     c.ops.push_back(R("No Such Section", r.Pick(kKeys)));
     const int writes = r.Below(3);
     for (int w = 0; w < writes; ++w) {
-        std::string section, key;
-        if (!pairs.empty() && r.Chance(50)) {
-            const auto& p =
-                pairs[static_cast<std::size_t>(r.Below(static_cast<int>(pairs.size())))];
-            section = Argument(r, p.first);
-            key = Argument(r, p.second);
-        } else {
-            section =
-                r.Chance(50) ? r.Pick(kSections) : "New Section " + std::to_string(r.Below(3));
-            key = r.Chance(50) ? r.Pick(kKeys) : "NewKey" + std::to_string(r.Below(3));
-        }
-        std::string value = RandomValue(r, utf8);
+        // A key that is there, or one that may be.
+        auto [section, key] =
+            !pairs.empty() && r.Chance(50)
+                ? pairs[static_cast<std::size_t>(r.Below(static_cast<int>(pairs.size())))]
+                : std::pair{r.Pick(kSections), r.Pick(kKeys) + r.Pick({"", "", "2"})};
+        section = Argument(r, section);
+        key = Argument(r, key);
+        const std::string value = RandomValue(r, utf8);
         if (!CheckProfileWrite(section, key, value)) continue;
         c.ops.push_back(W(section, key, value));
         pairs.emplace_back(section, key);
