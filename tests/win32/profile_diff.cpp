@@ -60,11 +60,9 @@ private:
     std::uint64_t state_;
 };
 
-Op R(std::string section, std::string key) {
-    return {false, std::move(section), std::move(key), ""};
-}
+Op R(std::string section, std::string key) { return {false, section, key, ""}; }
 Op W(std::string section, std::string key, std::string value) {
-    return {true, std::move(section), std::move(key), std::move(value)};
+    return {true, section, key, value};
 }
 
 std::vector<Case> HandCases() {
@@ -73,75 +71,57 @@ std::vector<Case> HandCases() {
         cases.push_back({"hand" + std::to_string(cases.size()), std::move(content), std::move(ops),
                          std::move(why)});
     };
-    const Op gold = R("Civilization Gold", "Simultaneous");
-    const Op enable = W("Civilization Gold", "Simultaneous", "1");
-    add("the game's file",
-        "[Civilization Gold]\r\nSimultaneous=0\r\n[Civ2]\r\nPath=C:\\Civ2\\civ2.exe\r\n",
-        {gold, R("civ2", "path"), R("Civ2", "Missing"), enable,
-         W("Civ2", "Path", "D:\\Games\\civ2.exe")});
+    // clang-format off
+    const Op gold = R("Civilization Gold", "Simultaneous"), enable = W("Civilization Gold", "Simultaneous", "1");
+    add("the game's file", "[Civilization Gold]\r\nSimultaneous=0\r\n[Civ2]\r\nPath=C:\\Civ2\\civ2.exe\r\n",
+        {gold, R("civ2", "path"), R("Civ2", "Missing"), enable, W("Civ2", "Path", "D:\\Games\\civ2.exe")});
     add("an empty file", "", {R("Civ2", "Path"), enable});
     add("no final line break", "[Civ2]\r\nPath=a", {W("Civ2", "Other", "b"), W("New", "k", "v")});
     add("blanks, quotes, duplicates", "  [ S ]  \r\n\t k \t= \"v\"\r\nk=2\r\n[s]\r\nlater=1\r\n",
-        {R("S", "k"), R(" s ", " K "), R("S", "later"), W("S", "k", "  spaced  "),
-         W("S", "later", "x")});
+        {R("S", "k"), R(" s ", " K "), R("S", "later"), W("S", "k", "  spaced  "), W("S", "later", "x")});
     add("a quoted value rewritten", "[Civ2]\r\nPath=\"C:\\Old Games\\civ2.exe\"\r\n",
-        {W("Civ2", "Path", "C:\\New\\civ2.exe"), W("Civ2", "Path", "  padded  "),
-         W("Civ2", "Path", "\"q\"")});
-    add("code page bytes", "[S]\r\nk=Spi\xe9le \xfc\xe4\r\n",
-        {R("S", "k"), W("S", "k", "D\xe9j\xe0 vu")});
-    add("vertical tab, form feed and Ctrl-Z are blanks",
-        "[S]\r\n\x0bk\x0b=\x0bv\x0c\x1a\r\n\x0c[T]\x1a\r\nk=t\r\n",
+        {W("Civ2", "Path", "C:\\New\\civ2.exe"), W("Civ2", "Path", "  padded  "), W("Civ2", "Path", "\"q\"")});
+    add("code page bytes", "[S]\r\nk=Spi\xe9le \xfc\xe4\r\n", {R("S", "k"), W("S", "k", "D\xe9j\xe0 vu")});
+    add("vertical tab, form feed and Ctrl-Z are blanks", "[S]\r\n\x0bk\x0b=\x0bv\x0c\x1a\r\n\x0c[T]\x1a\r\nk=t\r\n",
         {R("S", "k"), R("T", "k"), R("S\t", "\tk")});
-    add("lines above the first header form the section \"\"",
-        "Path=before\r\n[Civ2]\r\nPath=inside\r\n[]\r\nk=e\r\n",
+    add("lines above the first header form the section \"\"", "Path=before\r\n[Civ2]\r\nPath=inside\r\n[]\r\nk=e\r\n",
         {R("", "Path"), R("Civ2", "Path"), R("", "k"), W("Civ2", "Path", "x")});
     add("';' starts no comment", "[Civ2]\r\n;Path=commented\r\nPath=real\r\n;Only=comment\r\n",
         {R("Civ2", ";Only"), R("Civ2", "Path"), R("Civ2", ";Path")});
-    add("a line without '=' hides the key after it", "[S]\r\nk\r\nk=1\r\n",
-        {R("S", "k"), W("S", "k", "2")});
+    add("a line without '=' hides the key after it", "[S]\r\nk\r\nk=1\r\n", {R("S", "k"), W("S", "k", "2")});
     add("a header without ']'", "[Civ2]\r\nPath=a\r\n[Civilization Gold\r\nSimultaneous=0\r\n",
         {gold, R("Civ2", "Simultaneous"), R("Civ2", "Path"), enable, R("Civ2", "Simultaneous")});
-    add("a lone '[' and '[=x'", "[S]\r\n[\r\n[=x\r\nk=v\r\n",
-        {R("S", "k"), R("S", "["), W("S", "k", "w")});
-    add("a section name runs to the last ']'",
-        "[sec]whoops]\r\nk=v\r\n[Civilization Gold]x]\r\nSimultaneous=0\r\n",
+    add("a lone '[' and '[=x'", "[S]\r\n[\r\n[=x\r\nk=v\r\n", {R("S", "k"), R("S", "["), W("S", "k", "w")});
+    add("a section name runs to the last ']'", "[sec]whoops]\r\nk=v\r\n[Civilization Gold]x]\r\nSimultaneous=0\r\n",
         {R("sec", "k"), R("sec]whoops", "k"), gold, enable});
     add("a UTF-8 byte-order mark", kMark + "[Civilization Gold]\r\nSound=1\r\n[Civ2]\r\nPath=a\r\n",
         {gold, R("Civilization Gold", "Sound"), enable, W("Civ2", "Path", "b")});
     add("a byte-order mark alone", kMark, {gold, enable});
-    add("a byte-order mark, then a key", kMark + "k=top\r\n[S]\r\nk=s\r\n",
-        {R("", "k"), R("S", "k"), W("S", "k", "t")});
-    add("a NUL ends a value", std::string("[S]\r\nk=a\0b\r\nq=\"x\0y\"\r\n", 22),
-        {R("S", "k"), R("S", "q"), W("S", "k", "c")});
+    add("a byte-order mark, then a key", kMark + "k=top\r\n[S]\r\nk=s\r\n", {R("", "k"), R("S", "k"), W("S", "k", "t")});
+    add("a NUL ends a value", std::string("[S]\r\nk=a\0b\r\nq=\"x\0y\"\r\n", 22), {R("S", "k"), R("S", "q"), W("S", "k", "c")});
+    // clang-format on
     return cases;
 }
 
-const std::vector<std::string> kSections = {
-    "Civ2", "Civilization Gold", "civ2",    "Sec A", "x", "Game-1",
-    "a.b",  "CIVILIZATION GOLD", "Net Play"};
-const std::vector<std::string> kKeys = {"Path",  "Simultaneous", "path",         "Key 1", "k",
-                                        "Other", "A.B",          "SIMULTANEOUS", "#hash", "x y"};
+// clang-format off
+const std::vector<std::string> kSections = {"Civ2", "Civilization Gold", "civ2", "Sec A", "x", "Game-1", "a.b",
+                                            "CIVILIZATION GOLD", "Net Play"};
+const std::vector<std::string> kKeys = {"Path", "Simultaneous", "path", "Key 1", "k", "Other", "A.B",
+                                        "SIMULTANEOUS", "#hash", "x y"};
+// clang-format on
 
 // utf8: for a file with a UTF-8 mark, where texts are UTF-8.
 std::string RandomValue(Random& r, bool utf8) {
     const int kind = r.Below(12);
-    const auto n = [&](int from, int more) {
-        return static_cast<std::size_t>(from + r.Below(more));
-    };
+    const auto n = [&](int from, int more) { return std::size_t(from + r.Below(more)); };
     if (kind == 6) return std::string(n(200, 900), static_cast<char>('a' + r.Below(26)));
     if (kind == 10) return "\"" + std::string(n(250, 10), 'q') + "\"";
     if (kind == 11) return std::to_string(r.Below(100000));
     if (kind == 8 && utf8) return "Spiele";  // Wine reads a marked file as UTF-8
-    static const char* const kFixed[] = {"",
-                                         "\"quoted value\"",
-                                         "'single'",
-                                         "\"unbalanced",
-                                         "a=b=c",
-                                         "with ;semicolon #hash",
-                                         "",
-                                         "C:\\Program Files\\Civ2\\civ2.exe",
-                                         "Spi\xe9le \xe0\xfc",
-                                         "  padded  "};
+    // clang-format off
+    static const char* const kFixed[] = {"", "\"quoted value\"", "'single'", "\"unbalanced", "a=b=c",
+        "with ;semicolon #hash", "", "C:\\Program Files\\Civ2\\civ2.exe", "Spi\xe9le \xe0\xfc", "  padded  "};
+    // clang-format on
     return kFixed[kind];
 }
 
@@ -248,14 +228,14 @@ void ForEachRead(
     for (const Case& c : Corpus()) {
         std::string content = c.content;
         std::string name = c.name + ".0.ini";
-        file(name, content);
+        if (file) file(name, content);
         std::vector<const Op*> seen;
         for (const Op& op : c.ops) {
             if (op.write) {
                 if (auto edit = PlanProfileWrite(content, op.section, op.key, op.value))
                     content = ApplyProfileEdit(content, *edit);
                 name = c.name + "." + std::to_string(seen.size() + 1) + ".ini";
-                file(name, content);
+                if (file) file(name, content);
                 for (const Op* back : seen) read({c, name, content, *back, false});
             }
             read({c, name, content, op, op.write});
@@ -294,44 +274,40 @@ int Generate(const std::string& folder) {
     return batch ? 0 : 1;
 }
 
-// results.txt has one line per read, in the batch's order: "N" (missing) or "V hex".
+// What is wrong with Wine's answer to r, the next line of results ("N": missing, or
+// "V hex"), or the empty text.
+std::string Check(const Read& r, std::istream& results) {
+    std::string kind, hex;
+    if (!(results >> kind) || (kind == "V" && !(results >> hex))) return "Wine gave no answer";
+    Answer wine;
+    if (kind == "V") wine.emplace();
+    for (std::size_t i = 0; wine && hex != "-" && i + 1 < hex.size(); i += 2)
+        *wine += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+    const auto ours = FindProfileValue(r.content, r.op.section, r.op.key);
+    const Answer engine = ours ? Answer(std::string(*ours)) : std::nullopt;
+    if (engine != wine) return "engine " + Show(engine) + ", Wine " + Show(wine);
+    // After a write: exactly the value, or (as on any key=value line) trimmed and unquoted.
+    if (r.readBack && wine != r.op.value && wine != ReadsBackAs(r.op.value))
+        return "wrote " + Show(r.op.value) + ", Wine reads " + Show(wine);
+    return "";
+}
+
 int Compare(const std::string& folder) {
     std::ifstream results(folder + "/results.txt", std::ios::binary);
-    std::map<std::string, bool> caseOk;
+    std::map<std::string, bool> agree;  // case -> all its reads agree
     std::size_t reads = 0, readBacks = 0;
-    ForEachRead([](const std::string&, const std::string&) {},
-                [&](const Read& r) {
-                    bool& ok = caseOk.try_emplace(r.c.name, true).first->second;
-                    const auto fail = [&](const std::string& what) {
-                        std::cout << "DIFF " << r.c.name
-                                  << (r.c.why.empty() ? "" : " (" + r.c.why + ")") << ", " << r.file
-                                  << ": [" << r.op.section << "] " << r.op.key << ": " << what
-                                  << '\n';
-                        ok = false;
-                    };
-                    std::string kind, hex;
-                    if (!(results >> kind) || (kind == "V" && !(results >> hex)))
-                        return fail("Wine gave no answer");
-                    Answer wine;
-                    if (kind == "V") {
-                        wine.emplace();
-                        for (std::size_t i = 0; hex != "-" && i + 1 < hex.size(); i += 2)
-                            *wine += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-                    }
-                    const auto ours = FindProfileValue(r.content, r.op.section, r.op.key);
-                    const Answer engine = ours ? Answer(std::string(*ours)) : std::nullopt;
-                    ++reads;
-                    if (engine != wine) fail("engine " + Show(engine) + ", Wine " + Show(wine));
-                    if (!r.readBack) return;
-                    ++readBacks;
-                    // Exactly the value, or (as on any key=value line) the value trimmed and
-                    // unquoted.
-                    if (wine != r.op.value && wine != ReadsBackAs(r.op.value))
-                        fail("wrote " + Show(r.op.value) + ", Wine reads " + Show(wine));
-                });
-    const auto passed =
-        std::count(std::views::values(caseOk).begin(), std::views::values(caseOk).end(), true);
-    const auto failed = static_cast<long>(caseOk.size()) - passed;
+    ForEachRead(nullptr, [&](const Read& r) {
+        const std::string problem = Check(r, results);
+        ++reads;
+        readBacks += r.readBack;
+        agree.try_emplace(r.c.name, true).first->second &= problem.empty();
+        if (!problem.empty())
+            std::cout << "DIFF " << r.c.name << (r.c.why.empty() ? "" : " (" + r.c.why + ")")
+                      << ", " << r.file << ": [" << r.op.section << "] " << r.op.key << ": "
+                      << problem << '\n';
+    });
+    const auto passed = std::ranges::count(std::views::values(agree), true);
+    const auto failed = static_cast<long>(agree.size()) - passed;
     std::cout << "differential: " << reads << " reads compared with Wine, " << readBacks
               << " of them read-backs of our writes\n"
               << passed << " passed, " << failed << " failed\n";
