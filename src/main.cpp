@@ -76,7 +76,7 @@ int main(int argc, char* argv[]) {
 
     // Before anything reads it, so that the window, the command line and the game all
     // see the same prefix.
-    const std::filesystem::path home = Environment("HOME");
+    const std::filesystem::path home = *Environment("HOME") ? Environment("HOME") : "/";
     const std::filesystem::path rememberIn =
         quenbrook::RememberedPrefixFile(home, Environment("XDG_CONFIG_HOME"));
     const auto choose = [&] {
