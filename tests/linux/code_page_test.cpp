@@ -137,5 +137,16 @@ TEST(GamePathFile, AUtf16FileIsReadAndWrittenInUtf16) {
     EXPECT_EQ(ReadFile(ini), std::string("\xff\xfe[\0S\0]\0\r\0\n\0k\0=\0\x18\x04\r\0\n\0", 22));
 }
 
+// Right after a write, the read that confirms it gives what the game reads, not what was
+// asked for.
+TEST(GamePathFile, TheReadBackOfAWriteIsWhatTheGameReads) {
+    TempDir dir;
+    LinuxSystem host(dir / "prefix", nullptr);
+    fs::create_directories(dir / "prefix" / "drive_c" / "windows");
+    ASSERT_TRUE(
+        host.WriteProfileString(L"Civ2", L"Path", L"  C:\\x.exe  ", L"C:\\Windows\\civ.ini").ok());
+    EXPECT_EQ(host.GetProfileString(L"Civ2", L"Path", L"", L"C:\\Windows\\civ.ini"), L"C:\\x.exe");
+}
+
 }  // namespace
 }  // namespace quenbrook

@@ -444,7 +444,7 @@ Attempt Final(Status status) { return Attempt{false, std::move(status)}; }
 // the game's save must never become civ.ini, and a whole one should not be lost.
 Attempt WriteOnce(const fs::path& target, const fs::path& folder, const std::string& prefix,
                   const std::wstring& name, std::string_view section, std::string_view key,
-                  std::string_view value, FileVersion* written) {
+                  std::string_view value, WrittenFile* written) {
     Content loaded;
     struct stat st {};
     Fd& in = loaded.fd;
@@ -535,19 +535,28 @@ Attempt WriteOnce(const fs::path& target, const fs::path& folder, const std::str
     if (::fsync(fd) != 0) return Final(Fail(saving, errno));
     // What reached the disk, read back from the section's header to the key's line: the
     // bytes before it are the old file's, so the game will read there what we read.
+    std::string readsAs;
     if (loaded.utf16.empty()) {
-        std::string span(EditedLineEnd(content, *edit) - edit->section, '\0');
+        const std::size_t end = EditedLineEnd(content, *edit);
+        std::string planned(content.substr(edit->section, edit->offset - edit->section));
+        planned.append(edit->insert)
+            .append(content.substr(edit->offset + edit->erase,
+                                   end - edit->offset - edit->insert.size()));
+        std::string span(planned.size(), '\0');
+        const auto found = FindProfileValue(planned, section, key);
         if (::pread(fd, span.data(), span.size(), static_cast<off_t>(edit->section)) !=
                 static_cast<ssize_t>(span.size()) ||
-            FindProfileValue(span, section, key) != value)
+            span != planned || !found)
             return Final(Status::Fail(saving + L": it did not read back as written"));
+        readsAs = *found;
     }
     if (lease.Broken() || (exists && readFileChanged())) return Attempt{true};
     if (::rename(temporary.path.c_str(), target.c_str()) != 0) return Final(Fail(saving, errno));
     lease.Release();
     temporary.Keep();
     struct stat now;
-    if (written && ::fstat(fd, &now) == 0) *written = VersionOf(now);
+    if (written && loaded.utf16.empty() && ::fstat(fd, &now) == 0)
+        *written = {VersionOf(now), std::move(readsAs)};
     temporary.fd.Close();
 
     // The rename itself lasts only once the folder is on disk.
@@ -560,7 +569,7 @@ Attempt WriteOnce(const fs::path& target, const fs::path& folder, const std::str
 }  // namespace
 
 Status WriteProfileValue(const fs::path& file, std::string_view section, std::string_view key,
-                         std::string_view value, FileVersion* written) {
+                         std::string_view value, WrittenFile* written) {
     if (Status check = CheckProfileWrite(section, key, value); !check) return check;
 
     const std::wstring name = Text(file.filename());

@@ -26,6 +26,12 @@ struct FileVersion {
     bool operator==(const FileVersion&) const = default;
 };
 
+// What a write left on disk: the new file's version, and the value the game reads there.
+struct WrittenFile {
+    FileVersion version;
+    std::string value;
+};
+
 // The version of file now (following links), or nothing when it cannot be looked at.
 std::optional<FileVersion> CurrentVersion(const std::filesystem::path& file);
 
@@ -33,11 +39,11 @@ std::optional<FileVersion> CurrentVersion(const std::filesystem::path& file);
 // (never the folder). The file is replaced atomically and keeps its permission bits and
 // owner; a symbolic link is written through to its target and stays a link. When the
 // value is already there, nothing is touched. On failure the old file is left whole and
-// the reason says why. The changed span is read back from the new file before it takes
-// the old one's place; written, when given, then gets the new file's version (it stays
-// untouched when nothing had to change).
+// the reason says why. The changed span is read back from the new file, and must hold
+// the bytes planned, before the new file takes the old one's place; written, when given,
+// then tells what is on disk (it stays untouched when nothing had to change).
 Status WriteProfileValue(const std::filesystem::path& file, std::string_view section,
                          std::string_view key, std::string_view value,
-                         FileVersion* written = nullptr);
+                         WrittenFile* written = nullptr);
 
 }  // namespace quenbrook

@@ -91,17 +91,12 @@ std::optional<std::string> EncodeArgument(const std::wstring& text, const wchar_
 // WriteProfileValue, remembering a write that changed the file.
 Status WriteRemembered(const fs::path& file, const std::string& s, const std::string& k,
                        const std::string& v, const std::wstring& section, const std::wstring& key,
-                       const std::wstring& value) {
-    FileVersion version;
-    bool changed = false;
-    {
-        FileVersion none;
-        const Status status = WriteProfileValue(file, s, k, v, &version);
-        changed = !(version == none);
-        if (!status) return status;
-    }
+                       const std::string& encoding) {
+    WrittenFile written;
+    const Status status = WriteProfileValue(file, s, k, v, &written);
+    if (!status || written.version == FileVersion{}) return status;
     const std::lock_guard<std::mutex> lock(lastWriteMutex);
-    if (changed) lastWrite = LastWrite{file, version, section, key, value};
+    lastWrite = LastWrite{file, written.version, section, key, Decode(written.value, encoding)};
     return Status::Ok();
 }
 
@@ -154,7 +149,7 @@ Status LinuxSystem::WriteProfileString(const std::wstring& section, const std::w
     const std::optional<std::string> v = EncodeArgument(value, L"the value", encoding, failure);
     if (!v) return failure;
     if (Status check = CheckProfileWrite(*s, *k, *v); !check) return check;
-    if (!windowsPath) return WriteRemembered(target, *s, *k, *v, section, key, value);
+    if (!windowsPath) return WriteRemembered(target, *s, *k, *v, section, key, encoding);
 
     // Without the prefix every Windows path leads nowhere; say which prefix was looked
     // for, since a wrong WINEPREFIX is the usual cause.
@@ -162,7 +157,7 @@ Status LinuxSystem::WriteProfileString(const std::wstring& section, const std::w
     if (!fs::is_directory(prefix_, ec))
         return Status::Fail(L"there is no Wine prefix at " + FromNarrow(prefix_.native()) +
                             L" (set WINEPREFIX to the prefix the game uses)");
-    return WriteRemembered(target, *s, *k, *v, section, key, value);
+    return WriteRemembered(target, *s, *k, *v, section, key, encoding);
 }
 
 bool LinuxSystem::IsReadOnly(const std::wstring& file) {
