@@ -182,8 +182,10 @@ CivIniFacts GatherCivIniFacts(const std::wstring& original) {
 
 Win32System::Target Win32System::Resolve(const std::wstring& file) {
     if (!IsGamesCivIni(file)) return {file, file, false, file};
-    const CivIniChoice choice = ChooseCivIni(facts_(file));
-    return {choice.file, choice.createCopy ? file : choice.file, choice.createCopy, file};
+    const CivIniFacts facts = facts_(file);
+    const CivIniChoice choice = ChooseCivIni(facts);
+    return {choice.file, choice.createCopy ? facts.original : choice.file, choice.createCopy,
+            facts.original};
 }
 
 Status Win32System::Prepare(const Target& target) {
