@@ -2,6 +2,7 @@
 //   window_probe buttons   "focus=<button> outlined=<buttons>" of the main window
 //   window_probe message   the text of the open message box
 //   window_probe readonly  whether the open dialog shows its read-only box
+//   window_probe close T   asks the visible top-level window titled T to close
 #include <windows.h>
 
 #include <cstdio>
@@ -35,7 +36,8 @@ int main(int argc, char** argv) {
         GetGUIThreadInfo(GetWindowThreadProcessId(main, nullptr), &thread);
         std::string outlined;
         for (HWND c = GetWindow(main, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
-            if ((GetWindowLongA(c, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON) {
+            if (char name[16] = {}; GetClassNameA(c, name, sizeof name) && !lstrcmpiA(name, "Button") &&
+                (GetWindowLongA(c, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON) {
                 if (!outlined.empty()) outlined += ',';
                 outlined += Text(c);
             }
@@ -50,6 +52,10 @@ int main(int argc, char** argv) {
         if (!dialog) return 1;
         HWND box = GetDlgItem(dialog, 0x410);  // chx1, "Open as read-only"
         std::printf("%s\n", box && IsWindowVisible(box) ? "shown" : "hidden");
+    } else if (what == "close" && argc > 2) {
+        HWND window = Visible(nullptr, argv[2]);
+        if (!window) return 1;
+        PostMessageA(window, WM_CLOSE, 0, 0);
     } else {
         return 2;
     }
