@@ -1,5 +1,5 @@
 // The Windows backend: which civ.ini is the game's, and what the real calls do with it
-// (run under Wine), plus the command line's arguments and the dialog filter.
+// (run under Wine).
 #include "platform/win32/win32_system.h"
 
 #include "platform/win32/windows_api.h"
@@ -12,8 +12,6 @@
 #include <iterator>
 
 #include "platform/win32/ansi.h"
-#include "platform/win32/win32_cli.h"
-#include "platform/win32/win32_window_system.h"
 
 namespace quenbrook {
 namespace {
@@ -80,8 +78,7 @@ protected:
         return FromAnsi(temp) + L"quenbrook-" + std::to_wstring(GetCurrentProcessId());
     }
     void SetUp() override {
-        CreateDirectoryA(ToAnsi(root)->c_str(), nullptr);
-        CreateDirectoryA(ToAnsi(root + L"\\Windows")->c_str(), nullptr);
+        SHCreateDirectoryExA(nullptr, ToAnsi(root + L"\\Windows")->c_str(), nullptr);
         WriteBytes(original, "; the game's\r\n[Civilization Gold]\r\nOther=5\r\n");
         if (GetParam().copyBefore) {
             SHCreateDirectoryExA(nullptr, ToAnsi(copy.substr(0, copy.rfind(L'\\')))->c_str(), nullptr);
@@ -157,41 +154,6 @@ TEST(Win32ProfileTest, ReadOnlyFileRefusesAndInjectedLinesAreRefusedBeforeTheFil
         EXPECT_EQ(ReadBytes(file), "[Civ2]\r\nPath=old\r\n");
     }
     DeleteFileA(ToAnsi(file)->c_str());
-}
-
-TEST(Win32ErrorTextTest, InsertsAreFilledAndLineBreaksDropped) {
-    const std::wstring text = ErrorText(ERROR_BAD_EXE_FORMAT, L"C:\\g\\civ2.exe");
-    EXPECT_EQ(text.find(L"%1"), std::wstring::npos) << text;
-    EXPECT_NE(text.find(L"C:\\g\\civ2.exe"), std::wstring::npos) << text;
-    EXPECT_EQ(text.find(L'\n'), std::wstring::npos) << text;
-    EXPECT_EQ(ErrorText(0xDEADBEEF), L"error 3735928559");
-}
-
-TEST(Win32ArgumentsTest, OptionsBecomeTheRequestOrAUsageError) {
-    const struct {
-        std::vector<std::wstring> arguments;
-        const char* request;  // the flags enable, lock, unlock, launch, status
-        const wchar_t* error;
-    } rows[] = {
-        {{L"--enable", L"--lock", L"--status"}, "11001", L""},
-        {{L"--unlock", L"--launch"}, "00110", L""},
-        {{L"--enabel"}, "00000", L"unknown option --enabel"},
-        {{L"--lock"}, "01000", L"--lock goes with --enable"},
-        {{L"--enable", L"--lock", L"--unlock"}, "11100", L"--lock and --unlock contradict each other"},
-    };
-    for (const auto& r : rows) {
-        const ParsedArguments p = ParseArguments(r.arguments);
-        const CliRequest& q = p.request;
-        const std::string flags{"01"[q.enable], "01"[q.lock], "01"[q.unlock], "01"[q.launch], "01"[q.status]};
-        EXPECT_EQ(flags, r.request);
-        EXPECT_EQ(p.error, r.error);
-    }
-}
-
-TEST(Win32DialogFilterTest, BarsBecomeNulsWithTheListEndingInTwo) {
-    using namespace std::string_literals;
-    EXPECT_EQ(DialogFilter("Civ 2 (Civ2.exe)|Civ2.exe|"), "Civ 2 (Civ2.exe)\0Civ2.exe\0\0"s);
-    EXPECT_EQ(DialogFilter("A|*.a|B|*.b"), "A\0*.a\0B\0*.b\0\0"s);
 }
 
 }  // namespace
