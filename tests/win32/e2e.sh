@@ -140,7 +140,11 @@ started() { [ "$(tr -d '\r' <"$game_dir/started.txt" 2>/dev/null | head -2 | pas
 check "the game started in its own folder, maximized" wait_for started 'C:\Civ2|3'
 check "the original stayed byte for byte" same "$ini" "$sum"
 
-# Space presses the focused button from the first keystroke: Tab reaches Exit.
-start_app && xdotool key Tab space
-check "Tab then Space presses Exit" wait_for ended
+# Space, as the first keystroke, presses the focused button too; Return presses a
+# tabbed-to one.
+start_app && xdotool key space
+check "Space on the first focus opens civ.ini in the editor" wait_for editor 1
+probe close 'civ.ini - Notepad' && wait_for editor 0 && sleep 2
+click civ2 && xdotool key Tab && sleep 0.3 && xdotool key Return
+check "Tab from the path box then Return presses Launch Civ 2" wait_for ended
 exit $failed
