@@ -66,8 +66,8 @@ std::optional<unsigned long> PolicyValue(const wchar_t* name) {
     return value;
 }
 
-// The known folder for local application data. Looked up at run time: Windows XP has
-// no such call (and no virtualization), and must still start the program.
+// The known folder for local application data. Looked up at run time: Windows before
+// Vista has no such call, and no virtualization either.
 std::wstring LocalAppData() {
     using KnownFolderPath = HRESULT(WINAPI*)(REFKNOWNFOLDERID, DWORD, HANDLE, PWSTR*);
     HMODULE shell = GetModuleHandleW(L"shell32.dll");
