@@ -1,4 +1,5 @@
-# Cross-builds the Windows program with Debian's mingw-w64 (x86_64, posix threads):
+# Cross-builds a 64-bit Windows program with Debian's mingw-w64 (x86_64, posix threads).
+# The program handed out is the 32-bit one (mingw-w64-i686.cmake); this stays for checks:
 #   cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake
 # Everything links statically so quenbrook.exe needs only the system's own DLLs.
 set(CMAKE_SYSTEM_NAME Windows)

@@ -127,7 +127,9 @@ void Form1::ReportPathNotSaved(const Status& saved) {
 
 std::wstring Form1::FailureMessage(const std::wstring& what, const Status& status,
                                    const std::wstring& file) {
-    return what + L"\r\n\r\nReason: " + status.reason() + L"\r\nFile: " + file;
+    // The file is named once: not again when the reason already names it.
+    const std::wstring reason = what + L"\r\n\r\nReason: " + status.reason();
+    return status.reason().find(file) == std::wstring::npos ? reason + L"\r\nFile: " + file : reason;
 }
 
 }  // namespace quenbrook

@@ -171,11 +171,37 @@ void Form1Window::Show(int showCommand) {
 int Form1Window::Run() {
     MSG message;
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-        if (IsDialogMessageW(window_, &message)) continue;
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
+        if (!ReturnClicksFocusedButton(message) && !IsDialogMessageW(window_, &message)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        OutlineFocusedButton();
     }
     return static_cast<int>(message.wParam);
+}
+
+// The design has no default button: Return presses the focused button, as Space does,
+// and does nothing elsewhere. The dialog manager would press only a button it had made
+// the default, which the first focus never is.
+bool Form1Window::ReturnClicksFocusedButton(const MSG& message) {
+    if (message.message != WM_KEYDOWN || message.wParam != VK_RETURN) return false;
+    if (message.hwnd != window_ && !IsChild(window_, message.hwnd)) return false;
+    const Built* focused = Find(GetFocus());
+    if (focused && focused->design->kind == layout::Kind::Button && IsWindowEnabled(focused->window))
+        SendMessageW(focused->window, BM_CLICK, 0, 0);
+    return true;
+}
+
+// Only the focused button wears the default outline; the dialog manager leaves it on a
+// button the focus has left.
+void Form1Window::OutlineFocusedButton() {
+    const HWND focused = GetFocus();
+    for (const Built& b : controls_) {
+        if (b.design->kind != layout::Kind::Button) continue;
+        const bool outlined = (GetWindowLongW(b.window, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON;
+        if (outlined != (b.window == focused))
+            SendMessageW(b.window, BM_SETSTYLE, b.window == focused ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON, TRUE);
+    }
 }
 
 void Form1Window::SetCiv2Text(const std::wstring& text) {

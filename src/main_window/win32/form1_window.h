@@ -24,7 +24,7 @@ public:
     bool Create(HINSTANCE instance);
     // Runs Form_Load, centres the window and shows it with the focus on "View civ.ini".
     void Show(int showCommand);
-    // The message loop with the dialog keys (Tab, Return); returns the exit code.
+    // The message loop with the dialog keys (Tab, Return, Space); returns the exit code.
     int Run();
 
     void SetCiv2Text(const std::wstring& text) override;
@@ -43,6 +43,8 @@ private:
     HWND Control(std::string_view name) const;
     const Built* Find(HWND control) const;
     void Clicked(std::string_view name);
+    bool ReturnClicksFocusedButton(const MSG& message);
+    void OutlineFocusedButton();
     int Pixels(int twips) const;
 
     Win32WindowSystem& windowSystem_;

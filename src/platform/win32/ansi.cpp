@@ -55,7 +55,7 @@ std::wstring FromAnsi(std::string_view text) {
     return out;
 }
 
-std::wstring ErrorText(unsigned long code) {
+std::wstring ErrorText(unsigned long code, const std::wstring& insert) {
     wchar_t* buffer = nullptr;
     const DWORD length = FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
@@ -63,6 +63,11 @@ std::wstring ErrorText(unsigned long code) {
     std::wstring text;
     if (length > 0 && buffer) text.assign(buffer, length);
     if (buffer) LocalFree(buffer);
+    // Filled by hand: FormatMessage with arguments would read one for every "%n" the
+    // sentence has, and a sentence may have more inserts than we know values for.
+    for (std::size_t at = text.find(L"%1"); at != std::wstring::npos && !insert.empty();
+         at = text.find(L"%1", at + insert.size()))
+        text.replace(at, 2, insert);
     // The system's sentences end in ".\r\n"; the messages we build add their own ends.
     while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ' ||
                              text.back() == L'.'))

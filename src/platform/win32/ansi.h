@@ -17,9 +17,10 @@ std::string ToAnsiForDisplay(std::wstring_view text);
 // ANSI code page bytes back to UTF-16.
 std::wstring FromAnsi(std::string_view text);
 
-// The system's own sentence for an error code, without the trailing line break;
+// The system's own sentence for an error code, without the trailing line break and with
+// insert in place of its "%1" (some sentences name the file they are about that way);
 // "error N" when the system has none.
-std::wstring ErrorText(unsigned long code);
+std::wstring ErrorText(unsigned long code, const std::wstring& insert = std::wstring());
 
 // The reason used when a text does not fit the ANSI code page.
 inline constexpr const wchar_t* kNotInCodePage =

@@ -2,11 +2,15 @@
 
 #include "platform/win32/windows_api.h"
 #include <shellapi.h>
+#include <shlobj.h>
+#include <versionhelpers.h>
 
+#include <cwctype>
 #include <vector>
 
 #include "platform/win32/ansi.h"
 #include "platform/win32/program_line.h"
+#include "settings_file/settings_file.h"
 
 namespace quenbrook {
 
@@ -29,22 +33,69 @@ bool IsExistingFile(const std::string& file) {
     return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-std::wstring FolderOf(const std::wstring& file) {
-    const std::size_t slash = file.find_last_of(L"\\/");
-    return slash == std::wstring::npos ? std::wstring(L".") : file.substr(0, slash);
-}
-
 // Why WritePrivateProfileStringA refused, in words: the common causes by name, the
-// system's sentence for the rest.
-Status WriteFailure(const std::wstring& file, const std::string& ansiFile, DWORD error) {
+// system's sentence for the rest. The message around it names the file.
+Status WriteFailure(const std::string& ansiFile, DWORD error) {
     const DWORD a = Attributes(ansiFile);
     if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_READONLY))
-        return Status::Fail(Quoted(file) + L" is read-only");
-    if (error == ERROR_PATH_NOT_FOUND)
-        return Status::Fail(L"the folder " + Quoted(FolderOf(file)) + L" does not exist");
-    if (error == ERROR_ACCESS_DENIED)
-        return Status::Fail(L"access to " + Quoted(file) + L" is denied");
-    return Status::Fail(Quoted(file) + L" cannot be changed: " + ErrorText(error));
+        return Status::Fail(L"the file is read-only");
+    if (error == ERROR_PATH_NOT_FOUND) return Status::Fail(L"its folder does not exist");
+    if (error == ERROR_ACCESS_DENIED) return Status::Fail(L"access is denied");
+    return Status::Fail(ErrorText(error));
+}
+
+bool IsGamesCivIni(const std::wstring& file) {
+    const std::wstring game = kCivIniPath;
+    if (file.size() != game.size()) return false;
+    for (std::size_t i = 0; i < file.size(); ++i)
+        if (std::towlower(file[i]) != std::towlower(game[i])) return false;
+    return true;
+}
+
+// A DWORD of the UAC policy; nothing when the key or the value is missing. The policy
+// key is shared by 32- and 64-bit programs; the flag only makes that explicit.
+std::optional<unsigned long> PolicyValue(const wchar_t* name) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Policies\\System",
+                      0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
+        return std::nullopt;
+    DWORD type = 0, value = 0, size = sizeof value;
+    const LONG read = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
+    RegCloseKey(key);
+    if (read != ERROR_SUCCESS || type != REG_DWORD || size != sizeof value) return std::nullopt;
+    return value;
+}
+
+// The known folder for local application data. Looked up at run time: Windows before
+// Vista has no such call, and no virtualization either.
+std::wstring LocalAppData() {
+    using KnownFolderPath = HRESULT(WINAPI*)(REFKNOWNFOLDERID, DWORD, HANDLE, PWSTR*);
+    HMODULE shell = GetModuleHandleW(L"shell32.dll");
+    const auto get = reinterpret_cast<KnownFolderPath>(
+        reinterpret_cast<void*>(shell ? GetProcAddress(shell, "SHGetKnownFolderPath") : nullptr));
+    if (!get) return std::wstring();
+    PWSTR path = nullptr;
+    std::wstring folder;
+    if (SUCCEEDED(get(FOLDERID_LocalAppData, 0, nullptr, &path)) && path) folder = path;
+    CoTaskMemFree(path);
+    return folder;
+}
+
+// Whether this account may write file (create it, when missing), asked without changing it.
+WriteAccess AccessOf(const std::string& file) {
+    const DWORD a = Attributes(file);
+    if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_READONLY)) return WriteAccess::ReadOnly;
+    const bool exists = a != INVALID_FILE_ATTRIBUTES;
+    HANDLE handle = CreateFileA(file.c_str(), GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                exists ? OPEN_EXISTING : CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL | (exists ? 0 : FILE_FLAG_DELETE_ON_CLOSE), nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+        CloseHandle(handle);
+        return WriteAccess::Allowed;
+    }
+    // Any other failure is left to the write itself to report.
+    return GetLastError() == ERROR_ACCESS_DENIED ? WriteAccess::Denied : WriteAccess::Allowed;
 }
 
 Status Start(const std::wstring& commandLine, int windowStyle, bool inProgramFolder) {
@@ -74,7 +125,7 @@ Status Start(const std::wstring& commandLine, int windowStyle, bool inProgramFol
         if (useFolder && error == ERROR_DIRECTORY)
             return Status::Fail(L"cannot start " + program + L": its folder " +
                                 Quoted(FromAnsi(line.folder)) + L" does not exist");
-        return Status::Fail(L"cannot start " + program + L": " + ErrorText(error));
+        return Status::Fail(L"cannot start " + program + L": " + ErrorText(error, FromAnsi(line.program)));
     }
     // Detached: we neither wait for the program nor keep it open.
     CloseHandle(process.hThread);
@@ -113,11 +164,53 @@ Status CheckProfileArguments(const std::wstring& section, const std::wstring& ke
 
 std::wstring EditorCommandLine(const std::wstring& file) { return L"c:\\windows\\notepad " + file; }
 
+CivIniFacts GatherCivIniFacts(const std::wstring& original) {
+    CivIniFacts facts;
+    facts.original = original;
+    facts.vistaOrLater = IsWindowsVistaOrGreater();
+    facts.enableLua = PolicyValue(L"EnableLUA");
+    facts.enableVirtualization = PolicyValue(L"EnableVirtualization");
+    if (!VirtualizationApplies(facts.vistaOrLater, facts.enableLua, facts.enableVirtualization))
+        return facts;
+    facts.localAppData = LocalAppData();
+    const std::optional<std::string> copy = ToAnsi(VirtualStorePath(original, facts.localAppData));
+    facts.copyExists = copy && !copy->empty() && IsExistingFile(*copy);
+    if (!facts.copyExists)
+        if (const std::optional<std::string> o = ToAnsi(original)) facts.access = AccessOf(*o);
+    return facts;
+}
+
+Win32System::Target Win32System::Resolve(const std::wstring& file) {
+    if (!IsGamesCivIni(file)) return {file, file, false, file};
+    const CivIniFacts facts = facts_(file);
+    const CivIniChoice choice = ChooseCivIni(facts);
+    return {choice.file, choice.createCopy ? facts.original : choice.file, choice.createCopy,
+            facts.original};
+}
+
+Status Win32System::Prepare(const Target& target) {
+    if (!target.createCopy) return Status::Ok();
+    const std::optional<std::string> copy = ToAnsi(target.file), original = ToAnsi(target.original);
+    if (!copy || !original)
+        return Status::Fail(std::wstring(L"this account's copy of civ.ini cannot be named: ") + kNotInCodePage);
+    const std::string folder = copy->substr(0, copy->find_last_of('\\'));
+    if (const int made = SHCreateDirectoryExA(nullptr, folder.c_str(), nullptr);
+        made != ERROR_SUCCESS && made != ERROR_ALREADY_EXISTS)
+        return Status::Fail(L"this account's copy of civ.ini cannot be made: " + ErrorText(static_cast<DWORD>(made)));
+    // Windows starts the copy from the original's bytes; with no original it starts empty.
+    if (IsExistingFile(*original) && !CopyFileA(original->c_str(), copy->c_str(), TRUE)) {
+        const DWORD error = GetLastError();
+        if (error != ERROR_FILE_EXISTS)
+            return Status::Fail(L"this account's copy of civ.ini cannot be made: " + ErrorText(error));
+    }
+    return Status::Ok();
+}
+
 std::wstring Win32System::GetProfileString(const std::wstring& section, const std::wstring& key,
                                            const std::wstring& fallback,
                                            const std::wstring& file) {
-    const std::optional<std::string> s = ToAnsi(section), k = ToAnsi(key), f = ToAnsi(file),
-                                     d = ToAnsi(fallback);
+    const std::optional<std::string> s = ToAnsi(section), k = ToAnsi(key),
+                                     f = ToAnsi(Resolve(file).readFrom), d = ToAnsi(fallback);
     // A name the code page cannot hold cannot be in the file either.
     if (!s || !k || !f || !d) return fallback;
     std::vector<char> buffer(256);
@@ -141,29 +234,31 @@ Status Win32System::WriteProfileString(const std::wstring& section, const std::w
     if (!k) return Status::Fail(std::wstring(L"the key name cannot be written: ") + kNotInCodePage);
     const std::optional<std::string> v = ToAnsi(value);
     if (!v) return Status::Fail(std::wstring(L"the value cannot be written: ") + kNotInCodePage);
-    const std::optional<std::string> f = ToAnsi(file);
-    if (!f) return Status::Fail(L"the file " + Quoted(file) + L" cannot be named: " + kNotInCodePage);
+    const Target target = Resolve(file);
+    const std::optional<std::string> f = ToAnsi(target.file);
+    if (!f) return Status::Fail(std::wstring(L"the file cannot be named: ") + kNotInCodePage);
     // Windows refuses to open a read-only file for writing, whoever asks; Wine run by
     // root would write it all the same, so the attribute is honoured here first.
     if (const DWORD a = Attributes(*f); a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_READONLY))
-        return Status::Fail(Quoted(file) + L" is read-only");
+        return Status::Fail(L"the file is read-only");
+    if (Status made = Prepare(target); !made) return made;
     if (!WritePrivateProfileStringA(s->c_str(), k->c_str(), v->c_str(), f->c_str()))
-        return WriteFailure(file, *f, GetLastError());
+        return WriteFailure(*f, GetLastError());
     return Status::Ok();
 }
 
 Status Win32System::SetFileAttributes(const std::wstring& file, unsigned attributes) {
-    const std::optional<std::string> f = ToAnsi(file);
-    if (!f)
-        return Status::Fail(L"cannot change the attributes of " + Quoted(file) + L": " + kNotInCodePage);
+    const Target target = Resolve(file);
+    const std::optional<std::string> f = ToAnsi(target.file);
+    if (!f) return Status::Fail(std::wstring(L"cannot change the attributes: ") + kNotInCodePage);
+    if (Status made = Prepare(target); !made) return made;
     if (!SetFileAttributesA(f->c_str(), attributes))
-        return Status::Fail(L"cannot change the attributes of " + Quoted(file) + L": " +
-                            ErrorText(GetLastError()));
+        return Status::Fail(L"cannot change the attributes: " + ErrorText(GetLastError()));
     return Status::Ok();
 }
 
 bool Win32System::IsReadOnly(const std::wstring& file) {
-    const std::optional<std::string> f = ToAnsi(file);
+    const std::optional<std::string> f = ToAnsi(Resolve(file).readFrom);
     if (!f) return false;
     const DWORD a = Attributes(*f);
     return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_READONLY);
@@ -175,7 +270,7 @@ Status Win32System::StartProgram(const std::wstring& commandLine, int windowStyl
 }
 
 void Win32System::OpenInEditor(const std::wstring& file, std::function<void(Status)> done) {
-    done(Start(EditorCommandLine(file), kShowMaximized, false));
+    done(Start(EditorCommandLine(Resolve(file).readFrom), kShowMaximized, false));
 }
 
 void Win32System::ShellOpen(const std::wstring& link, std::function<void(ShellResult)> done) {
@@ -191,6 +286,7 @@ void Win32System::ShellOpen(const std::wstring& link, std::function<void(ShellRe
     done(result);
 }
 
-std::wstring Win32System::HostPath(const std::wstring& windowsPath) { return windowsPath; }
+// Messages name the file that is really used.
+std::wstring Win32System::HostPath(const std::wstring& windowsPath) { return Resolve(windowsPath).file; }
 
 }  // namespace quenbrook

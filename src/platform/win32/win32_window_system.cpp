@@ -42,7 +42,8 @@ std::optional<std::wstring> Win32WindowSystem::ShowOpen(const std::wstring& filt
     dialog.lpstrFile = file.data();
     dialog.nMaxFile = static_cast<DWORD>(file.size());
     dialog.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
-    dialog.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR;
+    // No "Open as read-only" box: the choice is only a path to remember.
+    dialog.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_HIDEREADONLY;
     if (!GetOpenFileNameA(&dialog)) return std::nullopt;
     return FromAnsi(file.data());
 }

@@ -1,0 +1,63 @@
+// Reads Quenbrook's windows from outside, for the window test:
+//   window_probe buttons   "focus=<button> outlined=<buttons>" of the main window
+//   window_probe message   the text of the open message box
+//   window_probe readonly  whether the open dialog shows its read-only box
+//   window_probe close T   asks the visible top-level window titled T to close
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+std::string Text(HWND window) {
+    char text[4096] = {};
+    GetWindowTextA(window, text, sizeof text);
+    return text;
+}
+
+HWND Visible(const char* className, const char* title) {
+    for (HWND w = FindWindowExA(nullptr, nullptr, className, title); w;
+         w = FindWindowExA(nullptr, w, className, title))
+        if (IsWindowVisible(w)) return w;
+    return nullptr;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string what = argc > 1 ? argv[1] : "";
+    if (what == "buttons") {
+        HWND main = Visible("QuenbrookForm1", nullptr);
+        if (!main) return 1;
+        GUITHREADINFO thread{};
+        thread.cbSize = sizeof thread;
+        GetGUIThreadInfo(GetWindowThreadProcessId(main, nullptr), &thread);
+        std::string outlined;
+        for (HWND c = GetWindow(main, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
+            if (char name[16] = {}; GetClassNameA(c, name, sizeof name) && !lstrcmpiA(name, "Button") &&
+                (GetWindowLongA(c, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON) {
+                if (!outlined.empty()) outlined += ',';
+                outlined += Text(c);
+            }
+        std::printf("focus=%s outlined=%s\n", Text(thread.hwndFocus).c_str(), outlined.c_str());
+    } else if (what == "message") {
+        HWND box = Visible("#32770", "Quenbrook");
+        if (!box) return 1;
+        for (HWND c = nullptr; (c = FindWindowExA(box, c, "Static", nullptr));)
+            if (!Text(c).empty()) std::printf("%s\n", Text(c).c_str());
+    } else if (what == "readonly") {
+        HWND dialog = Visible("#32770", "Open");
+        if (!dialog) return 1;
+        HWND box = GetDlgItem(dialog, 0x410);  // chx1, "Open as read-only"
+        std::printf("%s\n", box && IsWindowVisible(box) ? "shown" : "hidden");
+    } else if (what == "close" && argc > 2) {
+        HWND window = Visible(nullptr, argv[2]);
+        if (!window) return 1;
+        PostMessageA(window, WM_CLOSE, 0, 0);
+    } else {
+        return 2;
+    }
+    return 0;
+}
