@@ -237,22 +237,33 @@ int OpenGameLog() {
     return open("/tmp", O_RDWR | O_TMPFILE | O_CLOEXEC, 0600);
 }
 
-// What the program wrote while watched: its last lines, without Wine's "fixme" notes
-// (those are about missing features, never the reason for a failure).
+// Whether a line is one of Wine's debug-channel notes ("0048:err:winediag:...").
+bool IsWineNote(std::string_view line) {
+    const std::size_t colon = line.find(':');
+    if (colon == 0 || colon == std::string_view::npos ||
+        line.substr(0, colon).find_first_not_of("0123456789abcdef") != std::string_view::npos)
+        return false;
+    const std::string_view rest = line.substr(colon + 1);
+    return rest.starts_with("err:") || rest.starts_with("warn:") || rest.starts_with("fixme:") ||
+           rest.starts_with("trace:");
+}
+
+// What the program wrote while watched: its last lines. Wine's debug-channel notes are
+// left out when it also said something in words, which is then the reason.
 std::string WhatItSaid(int log) {
     char buffer[16384];
     const ssize_t got = pread(log, buffer, sizeof buffer, 0);
     if (got <= 0) return {};
-    std::vector<std::string> lines;
+    std::vector<std::string> lines, words;
     std::string_view text(buffer, static_cast<std::size_t>(got));
     while (!text.empty()) {
         const std::size_t end = std::min(text.find('\n'), text.size());
         std::string lineText = Trimmed(text.substr(0, end));
         if (!lineText.empty() && lineText.back() == '\r') lineText.pop_back();
-        if (!lineText.empty() && lineText.find("fixme:") == std::string::npos)
-            lines.push_back(std::move(lineText));
+        if (!lineText.empty()) (IsWineNote(lineText) ? lines : words).push_back(lineText);
         text.remove_prefix(std::min(end + 1, text.size()));
     }
+    if (!words.empty()) lines = std::move(words);
     constexpr std::size_t kLast = 6;
     std::string said;
     for (std::size_t i = lines.size() > kLast ? lines.size() - kLast : 0; i < lines.size(); ++i)
