@@ -46,6 +46,13 @@ std::optional<quenbrook::PrefixChoice> Settle(quenbrook::PrefixChoice choice,
 
 int RunWindow(int argc, char* argv[], const quenbrook::PrefixChoice& found,
               const std::filesystem::path& rememberIn) {
+    // Without a display Qt aborts with advice about reinstalling; say what is wrong.
+    if (!*Environment("QT_QPA_PLATFORM") && !*Environment("DISPLAY") &&
+        !*Environment("WAYLAND_DISPLAY")) {
+        std::cerr << "quenbrook: no display to show the window on (DISPLAY and WAYLAND_DISPLAY "
+                     "are not set); the command line works without one, see 'quenbrook --help'\n";
+        return quenbrook::kExitFailed;
+    }
     QApplication app(argc, argv);
     NameApplication();
     QApplication::setDesktopFileName(QStringLiteral("org.example.Quenbrook"));

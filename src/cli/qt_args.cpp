@@ -30,7 +30,10 @@ const QCommandLineOption kUnlock(QStringLiteral("unlock"),
                                  QStringLiteral("Make civ.ini writable again."));
 const QCommandLineOption kLaunch(QStringLiteral("launch"),
                                  QStringLiteral("Start the stored game in its folder through "
-                                                "Wine."));
+                                                "Wine, watch it for 2 seconds and return: exit 1 "
+                                                "with Wine's words when it fails at once. The "
+                                                "game's output goes to "
+                                                "$XDG_STATE_HOME/quenbrook/game.log."));
 const QCommandLineOption kPrefix(QStringLiteral("prefix"),
                                  QStringLiteral("Use the Wine prefix in <dir> instead of "
                                                 "$WINEPREFIX, ~/.wine or a launcher's; the "

@@ -75,7 +75,10 @@ void Form1::Command6_Click() {
 
 // "Launch Civ 2": a game that cannot start leaves the program open and the path unsaved.
 void Form1::Command7_Click() {
+    // Starting waits a moment to learn whether the game really runs.
+    window_.SetMousePointer(kPointerHourglass);
     const Status started = LaunchGame(system_, civ2_);
+    window_.SetMousePointer(kPointerDefault);
     if (!started) {
         Say(FailureMessage(L"Civ 2 could not be started.", started, civ2_));
         return;

@@ -165,7 +165,7 @@ class DebTest(TempCase):
         self.assertIn("libqt6widgets6", depends)
         self.assertIn("libc6", depends)
         for package in depends:
-            status = run("dpkg-query", "-W", "-f=${Status}", package).stdout
+            status = run("dpkg-query", "-W", "-f=${Status}", f"{package}:{arch}").stdout
             self.assertEqual(status, "install ok installed", package)
 
         root = os.path.join(self.tmp, "root")

@@ -160,8 +160,15 @@ SpawnOutcome Spawn(const SpawnRequest& request) {
     for (std::string& entry : environment) envp.push_back(entry.data());
     envp.push_back(nullptr);
 
+    int nothing = -1;
+    if (request.output >= 0 && (nothing = open("/dev/null", O_RDONLY | O_CLOEXEC)) < 0)
+        return {-1, errno, false};
     int report[2];
-    if (pipe2(report, O_CLOEXEC) != 0) return {-1, errno, false};
+    if (pipe2(report, O_CLOEXEC) != 0) {
+        const int error = errno;
+        if (nothing >= 0) close(nothing);
+        return {-1, error, false};
+    }
 
     // No handler of ours may run in the child before exec: block everything across fork.
     sigset_t all, previous;
@@ -180,6 +187,9 @@ SpawnOutcome Spawn(const SpawnRequest& request) {
         sigprocmask(SIG_SETMASK, &none, nullptr);
 
         setsid();
+        if (request.output >= 0 &&
+            (dup2(nothing, 0) < 0 || dup2(request.output, 1) < 0 || dup2(request.output, 2) < 0))
+            ReportAndExit(report[1], false, errno);
         if (!folder.empty() && chdir(folder.c_str()) != 0) ReportAndExit(report[1], true, errno);
         CloseOnExecAboveStandard();
         execve(program.c_str(), argv.data(), envp.data());
@@ -189,6 +199,7 @@ SpawnOutcome Spawn(const SpawnRequest& request) {
     const int forkError = errno;
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     close(report[1]);
+    if (nothing >= 0) close(nothing);
     if (pid < 0) {
         close(report[0]);
         return {-1, forkError, false};
@@ -209,6 +220,18 @@ SpawnOutcome Spawn(const SpawnRequest& request) {
         return {-1, failure.error, failure.enteringFolder != 0};
     }
     return {pid, 0, false};
+}
+
+std::optional<int> WaitAwhile(pid_t pid, std::chrono::milliseconds limit) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (true) {
+        int status = 0;
+        const pid_t result = waitpid(pid, &status, WNOHANG);
+        if (result == pid) return status;
+        if (result < 0 && errno != EINTR) return std::nullopt;
+        if (std::chrono::steady_clock::now() >= until) return std::nullopt;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
 }
 
 void WaitInBackground(pid_t pid, std::function<void(std::optional<int>)> done) {

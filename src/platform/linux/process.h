@@ -3,6 +3,7 @@
 // reading a Windows command line the way Windows itself splits one.
 #include <sys/types.h>
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -29,6 +30,9 @@ struct SpawnRequest {
     std::vector<std::string> arguments;  // argv, argv[0] included
     std::vector<std::pair<std::string, std::string>> environment;  // set on top of ours
     std::filesystem::path workingFolder;                           // empty: ours
+    // When 0 or more: the program reads nothing and writes its output and errors here,
+    // so it holds none of our standard descriptors (nor a caller's pipe) once started.
+    int output = -1;
 };
 
 struct SpawnOutcome {
@@ -41,6 +45,10 @@ struct SpawnOutcome {
 // our terminal, never through a shell, with the standard descriptors and no other of
 // ours. Returns once the program has replaced the child, or with the reason it could not.
 SpawnOutcome Spawn(const SpawnRequest& request);
+
+// Waits up to limit for pid to end: its wait status when it did (it is reaped then),
+// else nothing, and it is still ours to wait for.
+std::optional<int> WaitAwhile(pid_t pid, std::chrono::milliseconds limit);
 
 // Waits for pid on a detached thread, so no zombie stays behind, then hands done (when
 // given) its wait status there; nothing when the status could not be learned.

@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
@@ -12,6 +13,7 @@
 #include <QMessageBox>
 #include <QVBoxLayout>
 
+#include "platform/linux/narrow.h"
 #include "platform/linux/wine_paths.h"
 
 namespace quenbrook {
@@ -78,7 +80,13 @@ std::optional<std::wstring> QtWindowSystem::ShowOpen(const std::wstring& filter,
     dialog.setDirectory(DialogFolder(initialFile));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;
-    return QDir::toNativeSeparators(dialog.selectedFiles().constFirst()).toStdWString();
+    // The game's own form is what gets stored: it holds when the prefix moves, and the
+    // Windows build and the game read it. A file on no drive keeps its host path.
+    const QString picked = dialog.selectedFiles().constFirst();
+    if (const auto windows =
+            WindowsFormOf(system_.prefix(), QFile::encodeName(picked).toStdString()))
+        return FromNarrow(*windows);
+    return QDir::toNativeSeparators(picked).toStdWString();
 }
 
 void QtWindowSystem::SetMousePointer(int pointer) {

@@ -7,7 +7,9 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <string>
 #include <string_view>
@@ -19,6 +21,7 @@
 #include "platform/linux/narrow.h"
 #include "platform/linux/process.h"
 #include "platform/linux/wine_paths.h"
+#include "platform/program_line.h"
 
 namespace quenbrook {
 namespace fs = std::filesystem;
@@ -184,6 +187,90 @@ std::wstring OpenerExitMeaning(int code) {
     }
 }
 
+// How long a started program is watched: Wine that cannot run a game says so and ends
+// within a second once its server is up; a caller waits no longer than this.
+constexpr std::chrono::milliseconds kWatch{2000};
+
+// Whether file is a Windows program for 32-bit x86 (PE machine 0x14c), as Civ 2 is.
+bool IsWindows32BitProgram(const fs::path& file) {
+    const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    unsigned char dos[64] = {};
+    unsigned char pe[6] = {};
+    bool is32 = false;
+    if (pread(fd, dos, sizeof dos, 0) == static_cast<ssize_t>(sizeof dos) && dos[0] == 'M' &&
+        dos[1] == 'Z') {
+        const off_t at = static_cast<off_t>(dos[60] | dos[61] << 8 | dos[62] << 16 |
+                                            static_cast<unsigned>(dos[63]) << 24);
+        is32 = pread(fd, pe, sizeof pe, at) == static_cast<ssize_t>(sizeof pe) && pe[0] == 'P' &&
+               pe[1] == 'E' && pe[2] == 0 && pe[3] == 0 && pe[4] == 0x4c && pe[5] == 0x01;
+    }
+    close(fd);
+    return is32;
+}
+
+// Whether this Wine can run 32-bit programs. Only the split install Debian makes is
+// known to lack them: its wine64 loader beside no 32-bit one. Anything else may, and
+// Wine itself says so at the start when it cannot.
+bool WineHas32BitSide(const fs::path& loader) {
+    std::error_code ec;
+    const fs::path real = fs::canonical(loader, ec);
+    const fs::path lib = (ec ? loader : real).parent_path().parent_path() / "lib" / "wine";
+    return !fs::exists(lib / "wine64", ec) || fs::exists(lib / "wine", ec);
+}
+
+// The log the game's output goes to: quenbrook/game.log in the XDG state folder, anew
+// for each start. With no such folder, an unnamed file that goes when the game ends.
+int OpenGameLog() {
+    fs::path state;
+    if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg && *xdg == '/')
+        state = xdg;
+    else if (const char* home = std::getenv("HOME"); home && *home == '/')
+        state = fs::path(home) / ".local" / "state";
+    if (!state.empty()) {
+        std::error_code ec;
+        fs::create_directories(state / "quenbrook", ec);
+        const int fd = open((state / "quenbrook" / "game.log").c_str(),
+                            O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        if (fd >= 0) return fd;
+    }
+    return open("/tmp", O_RDWR | O_TMPFILE | O_CLOEXEC, 0600);
+}
+
+// Whether a line is one of Wine's debug-channel notes ("0048:err:winediag:...").
+bool IsWineNote(std::string_view line) {
+    const std::size_t colon = line.find(':');
+    if (colon == 0 || colon == std::string_view::npos ||
+        line.substr(0, colon).find_first_not_of("0123456789abcdef") != std::string_view::npos)
+        return false;
+    const std::string_view rest = line.substr(colon + 1);
+    return rest.starts_with("err:") || rest.starts_with("warn:") || rest.starts_with("fixme:") ||
+           rest.starts_with("trace:");
+}
+
+// What the program wrote while watched: its last lines. Wine's debug-channel notes are
+// left out when it also said something in words, which is then the reason.
+std::string WhatItSaid(int log) {
+    char buffer[16384];
+    const ssize_t got = pread(log, buffer, sizeof buffer, 0);
+    if (got <= 0) return {};
+    std::vector<std::string> lines, words;
+    std::string_view text(buffer, static_cast<std::size_t>(got));
+    while (!text.empty()) {
+        const std::size_t end = std::min(text.find('\n'), text.size());
+        std::string lineText = Trimmed(text.substr(0, end));
+        if (!lineText.empty() && lineText.back() == '\r') lineText.pop_back();
+        if (!lineText.empty()) (IsWineNote(lineText) ? lines : words).push_back(lineText);
+        text.remove_prefix(std::min(end + 1, text.size()));
+    }
+    if (!words.empty()) lines = std::move(words);
+    constexpr std::size_t kLast = 6;
+    std::string said;
+    for (std::size_t i = lines.size() > kLast ? lines.size() - kLast : 0; i < lines.size(); ++i)
+        said += (said.empty() ? "" : "\n") + lines[i];
+    return said;
+}
+
 // Runs task on the window's thread when there is a way there, else where we are.
 void Deliver(const LinuxSystem::Post& post, std::function<void()> task) {
     if (post)
@@ -251,18 +338,17 @@ Status LinuxSystem::StartProgram(const std::wstring& commandLine, int /*windowSt
     if (text.empty())
         return Status::Fail(L"there is no program to start: the command line is empty");
 
-    // A path to an existing file is the program as a whole, spaces and all; anything
-    // else reads as a Windows command line. Bare names never match a file in our folder.
-    std::string program;
+    // The line reads as Windows reads it. Bare names never match a file in our folder:
+    // they are looked up on PATH (or by Wine) below.
+    const ProgramLine line = SplitProgramLine(text, [&](const std::string& candidate) {
+        return (IsWindowsPath(candidate) || candidate.find('/') != std::string::npos) &&
+               IsRegularFile(HostFile(prefix_, candidate));
+    });
+    std::string program = line.program;
     std::vector<std::string> arguments;
-    const bool looksLikePath = IsWindowsPath(text) || text.find('/') != std::string::npos;
-    if (looksLikePath && IsRegularFile(HostFile(prefix_, text))) {
-        program = text;
-    } else {
-        std::vector<std::string> words = SplitWindowsCommandLine(text);
-        program = std::move(words.front());
-        arguments.assign(std::make_move_iterator(words.begin() + 1),
-                         std::make_move_iterator(words.end()));
+    if (!line.arguments.empty()) {
+        arguments = SplitWindowsCommandLine("program " + line.arguments);
+        arguments.erase(arguments.begin());
     }
     const std::wstring name = Quoted(program);
     if (program.empty())
@@ -290,9 +376,16 @@ Status LinuxSystem::StartProgram(const std::wstring& commandLine, int /*windowSt
         if (!wine.loader)
             return Status::Fail(L"Wine is not installed: " + wine.whyMissing + L", so " + name +
                                 L" could not be started");
+        if (!folder.empty() && IsWindows32BitProgram(host) && !WineHas32BitSide(*wine.loader))
+            return Status::Fail(
+                L"cannot start " + name + L": it is a 32-bit Windows program and this Wine (" +
+                FromNarrow(wine.loader->native()) +
+                L") runs only 64-bit ones. Install wine32; on Debian, as root: "
+                L"dpkg --add-architecture i386 && apt-get update && apt-get install wine32:i386");
         request.program = *wine.loader;
         request.arguments = {wine.loader->string(), target};
-        request.environment = {{"WINEPREFIX", prefix_.string()}};
+        // Wine takes a relative prefix from its own folder, which is the game's.
+        request.environment = {{"WINEPREFIX", Absolute(prefix_).string()}};
         through = L" through Wine (" + FromNarrow(wine.loader->native()) + L")";
     } else {
         fs::path executable;
@@ -321,15 +414,34 @@ Status LinuxSystem::StartProgram(const std::wstring& commandLine, int /*windowSt
                              std::make_move_iterator(arguments.end()));
     if (inProgramFolder) request.workingFolder = folder;
 
+    // The program's output goes to the log, never to whoever reads ours: a launcher
+    // that captures our output would otherwise wait for as long as the game runs.
+    const int log = OpenGameLog();
+    request.output = log;
     const SpawnOutcome started = Spawn(request);
     if (started.pid < 0) {
+        if (log >= 0) close(log);
         if (started.enteringFolder)
             return Status::Fail(L"cannot start " + name + L" in its folder " +
                                 Quoted(folder.native()) + L": " + ErrorText(started.error));
         return Status::Fail(L"cannot start " + name + through + L": " + ErrorText(started.error));
     }
-    WaitInBackground(started.pid, nullptr);
-    return Status::Ok();
+
+    // Wine starts whatever it is given; whether it could run it shows only in how soon
+    // and how it ends.
+    const std::optional<int> ended = WaitAwhile(started.pid, kWatch);
+    const std::string said = log >= 0 ? WhatItSaid(log) : std::string();
+    if (log >= 0) close(log);
+    if (!ended) {
+        WaitInBackground(started.pid, nullptr);
+        return Status::Ok();
+    }
+    if (WIFEXITED(*ended) && WEXITSTATUS(*ended) == 0) return Status::Ok();
+    std::wstring why = WIFEXITED(*ended)
+                           ? L"it ended at once with status " + std::to_wstring(WEXITSTATUS(*ended))
+                           : L"it was ended at once by signal " + std::to_wstring(WTERMSIG(*ended));
+    if (!said.empty()) why += L", saying:\n" + FromNarrow(said);
+    return Status::Fail(L"cannot start " + name + through + L": " + why);
 }
 
 void LinuxSystem::OpenInEditor(const std::wstring& file, std::function<void(Status)> done) {

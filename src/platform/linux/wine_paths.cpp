@@ -1,9 +1,11 @@
 #include "platform/linux/wine_paths.h"
 
 #include <cstdlib>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "platform/linux/ascii.h"
@@ -83,6 +85,46 @@ fs::path MapWindowsPath(const fs::path& prefix, std::string_view windowsPath) {
         path /= p;
     }
     return path;
+}
+
+std::optional<std::string> WindowsFormOf(const fs::path& prefix, const fs::path& hostFile) {
+    std::error_code ec;
+    const fs::path file = fs::weakly_canonical(fs::absolute(hostFile, ec), ec);
+    if (ec) return std::nullopt;
+    std::vector<std::pair<char, fs::path>> drives;  // letter, the root it leads to
+    for (fs::directory_iterator it(prefix / "dosdevices", ec), end; !ec && it != end;
+         it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        // Wine names its drives in lower case: "c:", "z:".
+        if (name.size() != 2 || name[1] != ':' || name[0] < 'a' || name[0] > 'z') continue;
+        std::error_code rootError;
+        const fs::path root = fs::canonical(it->path(), rootError);
+        if (!rootError) drives.emplace_back(name[0], root);
+    }
+    if (drives.empty())
+        if (const fs::path root = fs::canonical(prefix / "drive_c", ec); !ec)
+            drives.emplace_back('c', root);
+
+    std::optional<std::pair<char, fs::path>> best;  // the letter and the path below it
+    std::size_t bestDepth = 0;
+    for (const auto& [letter, root] : drives) {
+        const fs::path below = file.lexically_relative(root);
+        if (below.empty() || *below.begin() == "..") continue;
+        const auto depth = static_cast<std::size_t>(std::distance(root.begin(), root.end()));
+        if (!best || depth > bestDepth || (depth == bestDepth && letter < best->first)) {
+            best.emplace(letter, below);
+            bestDepth = depth;
+        }
+    }
+    if (!best) return std::nullopt;
+    std::string windows{static_cast<char>(best->first - 'a' + 'A'), ':', '\\'};
+    if (best->second != ".") {
+        std::string rest = best->second.generic_string();
+        for (char& c : rest)
+            if (c == '/') c = '\\';
+        windows += rest;
+    }
+    return windows;
 }
 
 }  // namespace quenbrook

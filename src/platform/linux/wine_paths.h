@@ -2,6 +2,8 @@
 // Where Windows paths lead under Wine: drive letters map into the prefix, and each
 // component matches what exists there without regard to letter case, as Wine does.
 #include <filesystem>
+#include <optional>
+#include <string>
 #include <string_view>
 
 namespace quenbrook {
@@ -18,5 +20,12 @@ bool IsWindowsPath(std::string_view text);
 // the first one that does not is kept as written, with the rest. Nothing is created.
 std::filesystem::path MapWindowsPath(const std::filesystem::path& prefix,
                                      std::string_view windowsPath);
+
+// The Windows form of a host file, as `winepath -w` gives it: the drive whose
+// dosdevices link leads to the deepest folder holding the file ("C:\\Games\\Civ2.exe",
+// "Z:\\home\\me\\civ2.exe"), the first letter on a tie; drive_c as C: when the
+// prefix has no dosdevices. Nothing when no drive holds it.
+std::optional<std::string> WindowsFormOf(const std::filesystem::path& prefix,
+                                         const std::filesystem::path& hostFile);
 
 }  // namespace quenbrook

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/win32/ansi.h"
-#include "platform/win32/program_line.h"
+#include "platform/program_line.h"
 #include "settings_file/settings_file.h"
 
 namespace quenbrook {
