@@ -60,45 +60,33 @@ std::string Reason(const Status& status) {
 
 TEST(WinePaths, PrefixIsWineprefixElseWineInHome) {
     const ScopedEnv home("HOME", "/home/player");
-    {
-        const ScopedEnv prefix("WINEPREFIX", "/games/civ2-prefix");
-        EXPECT_EQ(WinePrefixFromEnvironment(), "/games/civ2-prefix");
+    for (const auto& [set, expected] : {std::pair<const char*, const char*>{"/games/p", "/games/p"},
+                                        {"", "/home/player/.wine"}, {nullptr, "/home/player/.wine"}}) {
+        const ScopedEnv prefix("WINEPREFIX", set);
+        EXPECT_EQ(WinePrefixFromEnvironment(), expected);
     }
-    {
-        const ScopedEnv prefix("WINEPREFIX", "");
-        EXPECT_EQ(WinePrefixFromEnvironment(), "/home/player/.wine");
-    }
-    const ScopedEnv prefix("WINEPREFIX", nullptr);
-    EXPECT_EQ(WinePrefixFromEnvironment(), "/home/player/.wine");
 }
 
-TEST(WinePaths, ComponentsMatchWhateverTheirCase) {
+// Two prefixes: "plain" has drive_c/WINDOWS/CIV.INI only; "dos" maps c: to "elsewhere"
+// through dosdevices. Each row: prefix, Windows path, the host path under the prefix.
+TEST(WinePaths, ComponentsMatchWhateverTheirCaseAndDrivesGoThroughDosdevices) {
     TempDir dir;
-    fs::create_directories(dir / "drive_c" / "WINDOWS");
-    WriteFile(dir / "drive_c" / "WINDOWS" / "CIV.INI", "");
-    const fs::path existing = dir / "drive_c" / "WINDOWS" / "CIV.INI";
-    EXPECT_EQ(MapWindowsPath(dir.path(), "C:\\windows\\civ.ini"), existing);
-    EXPECT_EQ(MapWindowsPath(dir.path(), "c:/Windows//Civ.Ini"), existing);
-    // From the first component that is not there, the rest stays as written.
-    EXPECT_EQ(MapWindowsPath(dir.path(), "C:\\windows\\Civ2\\Civ.ini"),
-              dir / "drive_c" / "WINDOWS" / "Civ2" / "Civ.ini");
-}
-
-TEST(WinePaths, DosdevicesDriveIsPreferredOverDriveC) {
-    TempDir dir;
-    fs::create_directories(dir / "drive_c");
-    EXPECT_EQ(MapWindowsPath(dir.path(), "C:\\civ.ini"), dir / "drive_c" / "civ.ini");
-
-    fs::create_directories(dir / "elsewhere");
-    fs::create_directories(dir / "dosdevices");
-    fs::create_directory_symlink("../elsewhere", dir / "dosdevices" / "c:");
-    WriteFile(dir / "elsewhere" / "Civ.ini", "");
-    EXPECT_EQ(MapWindowsPath(dir.path(), "C:\\CIV.INI"), dir / "dosdevices" / "c:" / "Civ.ini");
-    // Other drives exist only through dosdevices.
-    EXPECT_EQ(MapWindowsPath(dir.path(), "d:\\civ.ini"), dir / "dosdevices" / "d:" / "civ.ini");
-    // Network shares too, under Wine's unc folder.
-    EXPECT_EQ(MapWindowsPath(dir.path(), "\\\\server\\games\\CIV2.EXE"),
-              dir / "dosdevices" / "unc" / "server" / "games" / "CIV2.EXE");
+    fs::create_directories(dir / "plain/drive_c/WINDOWS");
+    WriteFile(dir / "plain/drive_c/WINDOWS/CIV.INI", "");
+    fs::create_directories(dir / "dos/elsewhere");
+    fs::create_directories(dir / "dos/dosdevices");
+    fs::create_directory_symlink("../elsewhere", dir / "dos/dosdevices/c:");
+    WriteFile(dir / "dos/elsewhere/Civ.ini", "");
+    const char* rows[][3] = {
+        {"plain", "C:\\windows\\civ.ini", "drive_c/WINDOWS/CIV.INI"},
+        {"plain", "c:/Windows//Civ.Ini", "drive_c/WINDOWS/CIV.INI"},
+        {"plain", "C:\\windows\\Civ2\\Civ.ini", "drive_c/WINDOWS/Civ2/Civ.ini"},  // the rest as written
+        {"plain", "C:\\civ.ini", "drive_c/civ.ini"},
+        {"dos", "C:\\CIV.INI", "dosdevices/c:/Civ.ini"},
+        {"dos", "d:\\civ.ini", "dosdevices/d:/civ.ini"},
+        {"dos", "\\\\server\\games\\CIV2.EXE", "dosdevices/unc/server/games/CIV2.EXE"},
+    };
+    for (const auto& row : rows) EXPECT_EQ(MapWindowsPath(dir / row[0], row[1]), dir / row[0] / row[2]) << row[1];
 }
 
 // The profile calls of LinuxSystem on a prefix of its own, in a UTF-8 locale.
