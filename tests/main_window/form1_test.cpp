@@ -96,6 +96,10 @@ INSTANTIATE_TEST_SUITE_P(Rows, Form1Handlers, ::testing::Values(
             p.writeFailure = L"there is no Wine prefix at /home/u/.wine";
             f.Command1_Click();
         }, {kSet, kNotChanged + "Reason: there is no Wine prefix at /home/u/.wine\r\nFile: /host/C:\\Windows\\civ.ini"}},
+    Row{"WriteThatDidNotHoldIsNeverConfirmed", nullptr, [](Form1& f, FakePlatform& p) {
+            p.writesVanish = true;
+            f.Command6_Click();
+        }, {kSet, kNotChanged + "Reason: the file did not keep the change\r\nFile: /host/C:\\Windows\\civ.ini"}},
     Row{"LockUnlockThenPlainDoIt", nullptr,
         Click({&Form1::Command6_Click, &Form1::Command5_Click, &Form1::Command1_Click}),
         {kSet, kDone6, "attributes 1", "attributes 128", kSet, kDone1}},

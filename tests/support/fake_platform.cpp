@@ -39,6 +39,7 @@ Status FakePlatform::WriteProfileString(const std::wstring& section, const std::
     calls.push_back("write " + Narrow(section) + "/" + Narrow(key) + "=" + Narrow(value));
     if (writeFailure) return Status::Fail(*writeFailure);
     if (Locked(file)) return Status::Fail(L"civ.ini is read-only");
+    if (writesVanish) return Status::Ok();
     files[Fold(file)][Fold(section)][Fold(key)] = value;
     return Status::Ok();
 }

@@ -21,6 +21,7 @@ public:
     std::map<std::wstring, std::map<std::wstring, std::map<std::wstring, std::wstring>>> files;
     std::map<std::wstring, unsigned> attributes;   // last attribute set per file
     std::optional<std::wstring> writeFailure;      // every write fails with this reason
+    bool writesVanish = false;                     // writes report success and keep nothing
     std::optional<std::wstring> attributeFailure;  // every attribute change fails
     std::optional<std::wstring> startFailure;      // every program start fails
     std::optional<std::wstring> editorFailure;     // the editor fails to open
