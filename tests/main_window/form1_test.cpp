@@ -74,7 +74,8 @@ TEST_P(Form1Handlers, Transcript) {
 }
 
 const auto Click = [](std::initializer_list<void (Form1::*)()> handlers) {
-    return [handlers](Form1& f, FakePlatform&) { for (auto h : handlers) (f.*h)(); };
+    // A copy: the list's own array ends with the row's expression.
+    return [steps = std::vector(handlers)](Form1& f, FakePlatform&) { for (auto h : steps) (f.*h)(); };
 };
 
 INSTANTIATE_TEST_SUITE_P(Rows, Form1Handlers, ::testing::Values(
