@@ -60,45 +60,33 @@ std::string Reason(const Status& status) {
 
 TEST(WinePaths, PrefixIsWineprefixElseWineInHome) {
     const ScopedEnv home("HOME", "/home/player");
-    {
-        const ScopedEnv prefix("WINEPREFIX", "/games/civ2-prefix");
-        EXPECT_EQ(WinePrefixFromEnvironment(), "/games/civ2-prefix");
+    for (const auto& [set, expected] : {std::pair<const char*, const char*>{"/games/p", "/games/p"},
+                                        {"", "/home/player/.wine"}, {nullptr, "/home/player/.wine"}}) {
+        const ScopedEnv prefix("WINEPREFIX", set);
+        EXPECT_EQ(WinePrefixFromEnvironment(), expected);
     }
-    {
-        const ScopedEnv prefix("WINEPREFIX", "");
-        EXPECT_EQ(WinePrefixFromEnvironment(), "/home/player/.wine");
-    }
-    const ScopedEnv prefix("WINEPREFIX", nullptr);
-    EXPECT_EQ(WinePrefixFromEnvironment(), "/home/player/.wine");
 }
 
-TEST(WinePaths, ComponentsMatchWhateverTheirCase) {
+// Two prefixes: "plain" has drive_c/WINDOWS/CIV.INI only; "dos" maps c: to "elsewhere"
+// through dosdevices. Each row: prefix, Windows path, the host path under the prefix.
+TEST(WinePaths, ComponentsMatchWhateverTheirCaseAndDrivesGoThroughDosdevices) {
     TempDir dir;
-    fs::create_directories(dir / "drive_c" / "WINDOWS");
-    WriteFile(dir / "drive_c" / "WINDOWS" / "CIV.INI", "");
-    const fs::path existing = dir / "drive_c" / "WINDOWS" / "CIV.INI";
-    EXPECT_EQ(MapWindowsPath(dir.path(), "C:\\windows\\civ.ini"), existing);
-    EXPECT_EQ(MapWindowsPath(dir.path(), "c:/Windows//Civ.Ini"), existing);
-    // From the first component that is not there, the rest stays as written.
-    EXPECT_EQ(MapWindowsPath(dir.path(), "C:\\windows\\Civ2\\Civ.ini"),
-              dir / "drive_c" / "WINDOWS" / "Civ2" / "Civ.ini");
-}
-
-TEST(WinePaths, DosdevicesDriveIsPreferredOverDriveC) {
-    TempDir dir;
-    fs::create_directories(dir / "drive_c");
-    EXPECT_EQ(MapWindowsPath(dir.path(), "C:\\civ.ini"), dir / "drive_c" / "civ.ini");
-
-    fs::create_directories(dir / "elsewhere");
-    fs::create_directories(dir / "dosdevices");
-    fs::create_directory_symlink("../elsewhere", dir / "dosdevices" / "c:");
-    WriteFile(dir / "elsewhere" / "Civ.ini", "");
-    EXPECT_EQ(MapWindowsPath(dir.path(), "C:\\CIV.INI"), dir / "dosdevices" / "c:" / "Civ.ini");
-    // Other drives exist only through dosdevices.
-    EXPECT_EQ(MapWindowsPath(dir.path(), "d:\\civ.ini"), dir / "dosdevices" / "d:" / "civ.ini");
-    // Network shares too, under Wine's unc folder.
-    EXPECT_EQ(MapWindowsPath(dir.path(), "\\\\server\\games\\CIV2.EXE"),
-              dir / "dosdevices" / "unc" / "server" / "games" / "CIV2.EXE");
+    fs::create_directories(dir / "plain/drive_c/WINDOWS");
+    WriteFile(dir / "plain/drive_c/WINDOWS/CIV.INI", "");
+    fs::create_directories(dir / "dos/elsewhere");
+    fs::create_directories(dir / "dos/dosdevices");
+    fs::create_directory_symlink("../elsewhere", dir / "dos/dosdevices/c:");
+    WriteFile(dir / "dos/elsewhere/Civ.ini", "");
+    const char* rows[][3] = {
+        {"plain", "C:\\windows\\civ.ini", "drive_c/WINDOWS/CIV.INI"},
+        {"plain", "c:/Windows//Civ.Ini", "drive_c/WINDOWS/CIV.INI"},
+        {"plain", "C:\\windows\\Civ2\\Civ.ini", "drive_c/WINDOWS/Civ2/Civ.ini"},  // the rest as written
+        {"plain", "C:\\civ.ini", "drive_c/civ.ini"},
+        {"dos", "C:\\CIV.INI", "dosdevices/c:/Civ.ini"},
+        {"dos", "d:\\civ.ini", "dosdevices/d:/civ.ini"},
+        {"dos", "\\\\server\\games\\CIV2.EXE", "dosdevices/unc/server/games/CIV2.EXE"},
+    };
+    for (const auto& row : rows) EXPECT_EQ(MapWindowsPath(dir / row[0], row[1]), dir / row[0] / row[2]) << row[1];
 }
 
 // The profile calls of LinuxSystem on a prefix of its own, in a UTF-8 locale.
@@ -117,63 +105,34 @@ protected:
     LinuxSystem host{prefix, nullptr};
 };
 
-TEST_F(LinuxSystemProfile, TheGamesFileIsUsedWhateverTheCaseOfThePath) {
+// The game's file is found whatever the case of the path, and never doubled; looking
+// creates nothing; a missing prefix is named; host paths are taken as they are.
+TEST_F(LinuxSystemProfile, TheGamesFileWhateverTheCaseAndNothingCreatedByLooking) {
     const std::wstring path = L"C:\\mps\\civ2\\civ.ini";
     EXPECT_EQ(host.HostPath(path), game.wstring());
     EXPECT_EQ(host.GetProfileString(L"Civilization Gold", L"Simultaneous", L"?", path), L"0");
-
-    const Status status =
-        host.WriteProfileString(L"Civilization Gold", L"Simultaneous", L"1", path);
-    ASSERT_TRUE(status.ok()) << Reason(status);
+    ASSERT_TRUE(host.WriteProfileString(L"Civilization Gold", L"Simultaneous", L"1", path).ok());
     EXPECT_EQ(ReadFile(game), "[Civilization Gold]\r\nSimultaneous=1\r\n");
-    // Never a second file that differs only in case.
     EXPECT_EQ(Tree(game.parent_path()), std::set<std::string>{game.string()});
-}
 
-TEST_F(LinuxSystemProfile, ReadingCreatesNothingAndFallsBack) {
     const auto before = Tree(dir.path());
-    EXPECT_EQ(
-        host.GetProfileString(L"Civilization Gold", L"Missing", L"fb", L"C:\\MPS\\CIV2\\CIV.INI"),
-        L"fb");
-    EXPECT_EQ(host.GetProfileString(L"Civilization Gold", L"Simultaneous", L"fb",
-                                    L"C:\\MPS\\NoSuchFolder\\civ.ini"),
-              L"fb");
-    EXPECT_EQ(host.GetProfileString(L"Civilization Gold", L"Simultaneous", L"fb", L"D:\\civ.ini"),
-              L"fb");
+    for (const wchar_t* file : {L"C:\\MPS\\NoSuchFolder\\civ.ini", L"D:\\civ.ini"})
+        EXPECT_EQ(host.GetProfileString(L"Civilization Gold", L"Simultaneous", L"fb", file), L"fb");
     EXPECT_FALSE(host.IsReadOnly(L"C:\\MPS\\NoSuchFolder\\civ.ini"));
     host.HostPath(L"C:\\New\\civ.ini");
     EXPECT_EQ(Tree(dir.path()), before);
 
-    LinuxSystem noPrefix(dir / "none", nullptr);
-    EXPECT_EQ(noPrefix.GetProfileString(L"a", L"b", L"fb", L"C:\\civ.ini"), L"fb");
-    EXPECT_FALSE(fs::exists(dir / "none"));
-}
-
-TEST_F(LinuxSystemProfile, WineprefixIsHonoured) {
-    const ScopedEnv env("WINEPREFIX", prefix.c_str());
-    LinuxSystem fromEnvironment(WinePrefixFromEnvironment(), nullptr);
-    ASSERT_TRUE(fromEnvironment
-                    .WriteProfileString(L"Civilization Gold", L"Simultaneous", L"1",
-                                        L"C:\\MPS\\CIV2\\civ.ini")
-                    .ok());
-    EXPECT_EQ(ReadFile(game), "[Civilization Gold]\r\nSimultaneous=1\r\n");
-}
-
-TEST_F(LinuxSystemProfile, MissingPrefixIsNamedAndNotCreated) {
     LinuxSystem missing(dir / "no-prefix", nullptr);
-    const Status status =
-        missing.WriteProfileString(L"Civilization Gold", L"Simultaneous", L"1", L"C:\\civ.ini");
-    EXPECT_EQ(Reason(status), "there is no Wine prefix at " + (dir / "no-prefix").string() +
-                                  " (set WINEPREFIX to the prefix the game uses)");
+    EXPECT_EQ(missing.GetProfileString(L"a", L"b", L"fb", L"C:\\civ.ini"), L"fb");
+    EXPECT_EQ(Reason(missing.WriteProfileString(L"Civilization Gold", L"Simultaneous", L"1", L"C:\\civ.ini")),
+              "there is no Wine prefix at " + (dir / "no-prefix").string() +
+                  " (set WINEPREFIX to the prefix the game uses)");
     EXPECT_FALSE(fs::exists(dir / "no-prefix"));
-}
 
-TEST_F(LinuxSystemProfile, HostPathsAreTakenAsTheyAre) {
     const fs::path plain = dir / "plain.ini";
     EXPECT_EQ(host.HostPath(plain.wstring()), plain.wstring());
     ASSERT_TRUE(host.WriteProfileString(L"S", L"k", L"v", plain.wstring()).ok());
     EXPECT_EQ(ReadFile(plain), "[S]\r\nk=v\r\n");
-    EXPECT_EQ(host.GetProfileString(L"S", L"k", L"", plain.wstring()), L"v");
 }
 
 TEST_F(LinuxSystemProfile, ValuesComeBackWholeInThePrefixCodePage) {

@@ -4,11 +4,8 @@
 
 namespace quenbrook::testing {
 
-namespace {
 std::string Narrow(const std::wstring& s) { return std::string(s.begin(), s.end()); }
-}  // namespace
 
-// The Windows calls match files, sections and keys without regard to case.
 std::wstring FakePlatform::Fold(const std::wstring& s) {
     std::wstring out = s;
     for (wchar_t& c : out)
@@ -28,13 +25,11 @@ bool FakePlatform::Locked(const std::wstring& file) const {
 }
 
 std::wstring FakePlatform::GetProfileString(const std::wstring& section, const std::wstring& key,
-                                            const std::wstring& fallback,
-                                            const std::wstring& file) {
+                                            const std::wstring& fallback, const std::wstring& file) {
     calls.push_back("read " + Narrow(section) + "/" + Narrow(key));
-    auto f = files.find(Fold(file));
-    if (f == files.end()) return fallback;
-    auto s = f->second.find(Fold(section));
-    if (s == f->second.end()) return fallback;
+    const auto& sections = files[Fold(file)];
+    auto s = sections.find(Fold(section));
+    if (s == sections.end()) return fallback;
     auto k = s->second.find(Fold(key));
     return k == s->second.end() ? fallback : k->second;
 }
@@ -44,6 +39,7 @@ Status FakePlatform::WriteProfileString(const std::wstring& section, const std::
     calls.push_back("write " + Narrow(section) + "/" + Narrow(key) + "=" + Narrow(value));
     if (writeFailure) return Status::Fail(*writeFailure);
     if (Locked(file)) return Status::Fail(L"civ.ini is read-only");
+    if (writesVanish) return Status::Ok();
     files[Fold(file)][Fold(section)][Fold(key)] = value;
     return Status::Ok();
 }
@@ -57,17 +53,14 @@ Status FakePlatform::SetFileAttributes(const std::wstring& file, unsigned attrs)
 
 bool FakePlatform::IsReadOnly(const std::wstring& file) { return Locked(file); }
 
-Status FakePlatform::StartProgram(const std::wstring& commandLine, int windowStyle,
-                                  bool inProgramFolder) {
-    calls.push_back("start " + Narrow(commandLine));
-    if (startFailure) return Status::Fail(*startFailure);
-    started.push_back({commandLine, windowStyle, inProgramFolder});
-    return Status::Ok();
+Status FakePlatform::StartProgram(const std::wstring& commandLine, int windowStyle, bool inProgramFolder) {
+    calls.push_back("start " + Narrow(commandLine) + " style " + std::to_string(windowStyle) +
+                    (inProgramFolder ? " in its folder" : ""));
+    return startFailure ? Status::Fail(*startFailure) : Status::Ok();
 }
 
 void FakePlatform::OpenInEditor(const std::wstring& file, std::function<void(Status)> done) {
     calls.push_back("edit " + Narrow(file));
-    opened.push_back(file);
     Status answer = editorFailure ? Status::Fail(*editorFailure) : Status::Ok();
     if (answerLater)
         pending_.push_back([done, answer] { done(answer); });
@@ -78,26 +71,20 @@ void FakePlatform::OpenInEditor(const std::wstring& file, std::function<void(Sta
 void FakePlatform::ShellOpen(const std::wstring& link, std::function<void(ShellResult)> done) {
     calls.push_back("shell " + Narrow(link));
     if (shellThrows) throw std::runtime_error("the shell library is missing");
-    opened.push_back(link);
     if (answerLater)
         pending_.push_back([done, answer = shellAnswer] { done(answer); });
     else
         done(shellAnswer);
 }
 
-std::wstring FakePlatform::HostPath(const std::wstring& windowsPath) {
-    return L"/host/" + windowsPath;
-}
+std::wstring FakePlatform::HostPath(const std::wstring& windowsPath) { return L"/host/" + windowsPath; }
 
 void FakePlatform::MessageBox(const std::wstring& text, const std::wstring& title) {
-    calls.push_back("message");
-    messages.push_back({text, title});
+    calls.push_back("message " + Narrow(title) + ": " + Narrow(text));
 }
 
-std::optional<std::wstring> FakePlatform::ShowOpen(const std::wstring& filter,
-                                                   const std::wstring& initialFile) {
-    calls.push_back("dialog " + Narrow(filter));
-    dialogInitialFiles.push_back(initialFile);
+std::optional<std::wstring> FakePlatform::ShowOpen(const std::wstring& filter, const std::wstring& initialFile) {
+    calls.push_back("dialog " + Narrow(filter) + " at " + Narrow(initialFile));
     if (dialogAnswers.empty()) {
         ADD_FAILURE() << "a file dialog opened that the test did not expect";
         return std::nullopt;
@@ -107,14 +94,8 @@ std::optional<std::wstring> FakePlatform::ShowOpen(const std::wstring& filter,
     return answer;
 }
 
-void FakePlatform::SetMousePointer(int pointer) {
-    calls.push_back("pointer " + std::to_string(pointer));
-    pointers.push_back(pointer);
-}
+void FakePlatform::SetMousePointer(int pointer) { calls.push_back("pointer " + std::to_string(pointer)); }
 
-void FakePlatform::EndProgram() {
-    calls.push_back("end");
-    ended = true;
-}
+void FakePlatform::EndProgram() { calls.push_back("end"); }
 
 }  // namespace quenbrook::testing

@@ -1,6 +1,6 @@
 #pragma once
-// A platform that opens nothing: it keeps profile files in memory, records every call in
-// order, and answers as the test scripts it.
+// A platform that opens nothing: it keeps profile files in memory, writes every call as
+// a line of one transcript, in order, and answers as the test scripts it.
 #include <deque>
 #include <map>
 #include <optional>
@@ -11,13 +11,17 @@
 
 namespace quenbrook::testing {
 
+// ASCII texts as bytes, for transcripts and failure output.
+std::string Narrow(const std::wstring& s);
+
 class FakePlatform : public SystemCalls, public WindowSystem {
 public:
     // --- What the test scripts ---
-    // file -> section -> key -> value; a file absent from the map does not exist.
+    // file -> section -> key -> value (names folded to lower case, as Windows matches them).
     std::map<std::wstring, std::map<std::wstring, std::map<std::wstring, std::wstring>>> files;
     std::map<std::wstring, unsigned> attributes;   // last attribute set per file
     std::optional<std::wstring> writeFailure;      // every write fails with this reason
+    bool writesVanish = false;                     // writes report success and keep nothing
     std::optional<std::wstring> attributeFailure;  // every attribute change fails
     std::optional<std::wstring> startFailure;      // every program start fails
     std::optional<std::wstring> editorFailure;     // the editor fails to open
@@ -26,27 +30,11 @@ public:
     bool answerLater = false;  // hold editor and shell answers until RunPending()
     std::deque<std::optional<std::wstring>> dialogAnswers;  // nullopt: the user cancels
 
-    // --- What the test reads ---
-    std::vector<std::string> calls;  // one line per call, in order
-    struct Message {
-        std::wstring text, title;
-    };
-    std::vector<Message> messages;
-    struct Started {
-        std::wstring commandLine;
-        int windowStyle;
-        bool inProgramFolder;
-    };
-    std::vector<Started> started;
-    std::vector<std::wstring> opened;  // editor files and links
-    std::vector<int> pointers;
-    std::vector<std::wstring> dialogInitialFiles;
-    bool ended = false;
+    // --- What the test reads: "message TITLE: TEXT", "write S/K=V", "end", ... ---
+    std::vector<std::string> calls;
 
-    // Runs the answers held back by answerLater.
     void RunPending();
-
-    // Treats files whose last attribute set is read-only as locked: writes are refused.
+    // Files whose last attribute set is read-only refuse writes.
     bool Locked(const std::wstring& file) const;
 
     std::wstring GetProfileString(const std::wstring& section, const std::wstring& key,
