@@ -140,13 +140,14 @@ INSTANTIATE_TEST_SUITE_P(Rows, Form1Handlers, ::testing::Values(
     Row{"LaunchStartsTheGameInItsFolderSavesAndEnds", nullptr, [](Form1& f, FakePlatform&) {
             f.civ2_Edited(L"C:\\MPS\\CIV2\\CIV2.EXE");
             f.Command7_Click();
-        }, {"view launch on", "start C:\\MPS\\CIV2\\CIV2.EXE style 3 in its folder",
-            "write Civ2/Path=C:\\MPS\\CIV2\\CIV2.EXE", "end"}},
+        // The busy pointer covers the watch of the started game.
+        }, {"view launch on", "pointer 11", "start C:\\MPS\\CIV2\\CIV2.EXE style 3 in its folder",
+            "pointer 0", "write Civ2/Path=C:\\MPS\\CIV2\\CIV2.EXE", "end"}},
     Row{"GameThatCannotStartIsSaidAndNothingSaved", L"C:\\nowhere\\CIV2.EXE", [](Form1& f, FakePlatform& p) {
             p.startFailure = L"C:\\nowhere\\CIV2.EXE does not exist";
             f.Command7_Click();
-        }, {"view launch on", "start C:\\nowhere\\CIV2.EXE style 3 in its folder",
-            "message Quenbrook: Civ 2 could not be started.\r\n\r\nReason: C:\\nowhere\\CIV2.EXE does not exist"}},
+        }, {"view launch on", "pointer 11", "start C:\\nowhere\\CIV2.EXE style 3 in its folder",
+            "pointer 0", "message Quenbrook: Civ 2 could not be started.\r\n\r\nReason: C:\\nowhere\\CIV2.EXE does not exist"}},
     Row{"CloseBoxSavesNothingExitSavesThePath", L"C:\\OLD\\CIV2.EXE", [](Form1& f, FakePlatform&) {
             f.civ2_Edited(L"C:\\NEW\\CIV2.EXE");
             f.Form_QueryUnload();
