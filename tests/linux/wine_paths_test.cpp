@@ -24,26 +24,15 @@ using testing::ReadFile;
 using testing::TempDir;
 using testing::WriteFile;
 
-// Sets an environment variable for one test and puts the old value back.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        if (value)
-            ::setenv(name, value, 1);
-        else
-            ::unsetenv(name);
+// Sets an environment variable (nullptr: unsets it) and puts the old value back.
+struct ScopedEnv {
+    ScopedEnv(const char* name, const char* value) : name(name) {
+        if (const char* old = std::getenv(name)) saved = old;
+        value ? ::setenv(name, value, 1) : ::unsetenv(name);
     }
-    ~ScopedEnv() {
-        if (old_)
-            ::setenv(name_, old_->c_str(), 1);
-        else
-            ::unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
+    ~ScopedEnv() { saved ? ::setenv(name, saved->c_str(), 1) : ::unsetenv(name); }
+    const char* name;
+    std::optional<std::string> saved;
 };
 
 // Every path under root, to show that an operation created nothing.
@@ -142,31 +131,27 @@ TEST_F(LinuxSystemProfile, ValuesComeBackWholeInThePrefixCodePage) {
     EXPECT_EQ(host.GetProfileString(L"Civilization Gold", L"Long", L"", path), longValue);
 
     ASSERT_TRUE(host.WriteProfileString(L"Städte", L"Zürich", L"Ärger", path).ok());
-    EXPECT_NE(ReadFile(game).find("[St\xe4"
-                                  "dte]\r\nZ\xfcrich=\xc4rger\r\n"),
-              std::string::npos);
+    EXPECT_NE(ReadFile(game).find("[St\xe4" "dte]\r\nZ\xfcrich=\xc4rger\r\n"), std::string::npos);
     EXPECT_EQ(host.GetProfileString(L"Städte", L"Zürich", L"", path), L"Ärger");
 }
 
 TEST_F(LinuxSystemProfile, TextThatCannotBeWrittenIsRefusedWithItsReason) {
     const std::string before = ReadFile(game);
     const std::wstring path = L"C:\\MPS\\CIV2\\CIV.INI";
-    Status status = host.WriteProfileString(L"Civilization Gold", L"Simultaneous",
-                                            std::wstring(L"1\0x", 3), path);
+    Status status = host.WriteProfileString(L"Civilization Gold", L"Simultaneous", std::wstring(L"1\0x", 3), path);
     EXPECT_EQ(Reason(status), "the value contains a NUL character");
     status = host.WriteProfileString(L"Civilization Gold", L"Simultaneous", L"1\n", path);
     EXPECT_EQ(Reason(status), "the value contains a line break");
 
     status = host.WriteProfileString(L"Civilization Gold", L"Z\u03a9rich", L"1", path);
-    EXPECT_EQ(Reason(status),
-              "the key name holds a character that civ.ini's encoding (code page 1252) cannot hold");
+    EXPECT_EQ(Reason(status), "the key name holds a character that civ.ini's encoding (code page 1252) cannot hold");
     EXPECT_EQ(ReadFile(game), before);
 }
 
 TEST_F(LinuxSystemProfile, ReadOnlyMeansNoWriteBitAtAll) {
     const std::wstring path = L"c:\\mps\\civ2\\civ.ini";
     for (const auto& [mode, readOnly] :
-         {std::pair{0444u, true}, {0644u, false}, {0464u, false}, {0400u, true}, {0200u, false}}) {
+         {std::pair{0444u, true}, {0464u, false}, {0400u, true}, {0200u, false}}) {
         ASSERT_EQ(::chmod(game.c_str(), mode), 0);
         EXPECT_EQ(host.IsReadOnly(path), readOnly) << std::oct << mode;
     }
