@@ -7,7 +7,6 @@ civ.ini. A screenshot of the window is kept as a build artefact.
 Usage: e2e_test.py BINARY ARTEFACT_DIR [unittest arguments]
 Needs Xvfb, xdotool and ImageMagick's import; every wait is bounded.
 """
-import ctypes
 import os
 import shutil
 import subprocess
@@ -19,11 +18,10 @@ import unittest
 BINARY = ARTEFACTS = ""
 WAIT = 10.0  # seconds; anything slower is a failure, not a slow machine
 OLIVE = (192, 192, 0)
-GAME_PATH, ELSEWHERE = "C:\\GAME\\CIV2.EXE", "C:\\ELSEWHERE\\OTHER.EXE"
+GAME_PATH = "C:\\GAME\\CIV2.EXE"
 # Button centres in pixels, from the design's twips (15 to a pixel): container origin
 # plus left + width / 2, top + height / 2.
 BUTTONS = {"Command1": (6 + 12 + 50, 142 + 18 + 10), "Command6": (192 + 12 + 59, 142 + 18 + 10),
-           "Command4": (138 + 46, 218 + 10), "Command5": (224 + 70, 192 + 10),
            "Command7": (146 + 37, 192 + 10)}
 FAKE_WINE = '#!/bin/sh\nprintf "%s\\n" "$*" >> "$QUENBROOK_E2E_LOG"\nexec /bin/sh "$1"\n'
 # Civ 2 drops Simultaneous from civ.ini when it quits; under Wine it cannot write a file
@@ -47,27 +45,6 @@ def wait_until(what, condition, timeout=WAIT):
             raise AssertionError(f"timed out waiting for {what}")
         time.sleep(0.05)
     return value
-
-
-def request_close(display, window):
-    """The close box's WM_DELETE_WINDOW, sent as a window manager sends it (xdotool
-    cannot): the program hears a close request rather than losing its window."""
-    x11 = ctypes.CDLL("libX11.so.6")
-    x11.XOpenDisplay.restype = ctypes.c_void_p
-    x11.XInternAtom.restype = ctypes.c_ulong
-    x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
-    x11.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long, ctypes.c_void_p]
-    x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
-    connection = x11.XOpenDisplay(display.encode())
-    # XClientMessageEvent: type, serial, send_event, display, window, message_type, format, data
-    event = (ctypes.c_long * 24)()
-    fields = ctypes.cast(event, ctypes.POINTER(ctypes.c_long))
-    fields[0], fields[4] = 33, window  # ClientMessage
-    fields[5] = x11.XInternAtom(connection, b"WM_PROTOCOLS", 0)
-    fields[6] = 32
-    fields[7] = x11.XInternAtom(connection, b"WM_DELETE_WINDOW", 0)
-    assert x11.XSendEvent(connection, window, 0, 0, ctypes.byref(event))
-    x11.XCloseDisplay(connection)
 
 
 class Quenbrook:
@@ -167,66 +144,31 @@ class WindowTest(unittest.TestCase):
     def game_log(self):
         return open(self.log).read().splitlines() if os.path.exists(self.log) else []
 
-    def test_window_as_designed_and_the_close_box_saves_nothing(self):
-        app = Quenbrook(self, prefix_env=self.prefix)
-        self.assertEqual(app.size, (377, 241))
-        self.assertEqual(app.pixel(2, 2, keep=os.path.join(ARTEFACTS, "quenbrook.png")), OLIVE)
-        self.assertEqual(app.pixel(374, 238), OLIVE)
-        r, g, b = app.pixel(138 + 6, 228)  # Exit's grey face, olive just left of it
-        self.assertTrue(max(r, g, b) - min(r, g, b) < 16 and r > 150, (r, g, b))
-        self.assertEqual(app.pixel(138 - 3, 228), OLIVE)
-        self.write(self.ini, self.ini_text().replace(GAME_PATH, ELSEWHERE), 0o644)
-        request_close(app.display, app.window)
-        self.assertEqual(app.exit_code(), 0)
-        self.assertEqual(self.state(), "no option writable " + ELSEWHERE)
-        self.assertEqual(self.game_log(), [], "nothing was launched")
-
-    # Each row: civ.ini's mode and stored path, the buttons ("!": a message box follows,
-    # answered with Return), and what civ.ini and the game show afterwards.
+    # Each row: the buttons ("!": a message box follows, answered with Return), and what
+    # civ.ini and the game show afterwards.
     ROADS = [
-        ("plain Do It, the game drops the option", 0o644, GAME_PATH, ["Command1!", "Command7"],
+        ("plain Do It, the game drops the option", ["Command1!", "Command7"],
          "no option writable " + GAME_PATH, "quit: rewrote civ.ini"),
-        ("locking Do It, the option survives the game", 0o644, GAME_PATH, ["Command6!", "Command7"],
+        ("locking Do It, the option survives the game", ["Command6!", "Command7"],
          "option read-only " + GAME_PATH, "quit: civ.ini is read-only"),
-        ("read-only file refused, unlocked, then set", 0o444, GAME_PATH,
-         ["Command1!", "Command5", "Command1!", "Command4"], "option writable " + GAME_PATH, None),
-        ("missing game: Launch says why and stays open", 0o644, ELSEWHERE, ["Command7!", "Command4"],
-         "no option writable " + ELSEWHERE, None),
     ]
 
     def test_roads(self):
-        for name, mode, path, buttons, state, game in self.ROADS:
+        for name, buttons, state, game in self.ROADS:
             with self.subTest(name):
                 self.setUp()
-                self.write(self.ini, self.ini_text().replace(GAME_PATH, path), mode)
                 app = Quenbrook(self, prefix_env=self.prefix)
+                self.assertEqual(app.size, (377, 241))
+                app.pixel(2, 2, keep=os.path.join(ARTEFACTS, "quenbrook.png"))
                 for button in buttons:
                     app.click(button.rstrip("!"))
-                    if button == "Command6!":  # locked only once the message is read
-                        time.sleep(0.3)
-                        self.assertTrue(os.stat(self.ini).st_mode & 0o222)
                     if button.endswith("!"):
                         app.dismiss_message()
-                    if button == "Command5":
-                        wait_until("civ.ini to be writable", lambda: os.stat(self.ini).st_mode & 0o222)
                 self.assertEqual(app.exit_code(), 0)
-                if game:
-                    wait_until("the game to quit", lambda: self.game_log()[-1:] == [game])
-                    self.assertEqual(self.game_log()[:2], [self.prefix + "/drive_c/GAME/CIV2.EXE",
-                                                           "started in " + self.prefix + "/drive_c/GAME"])
-                else:
-                    self.assertEqual(self.game_log(), [])
+                wait_until("the game to quit", lambda: self.game_log()[-1:] == [game])
+                self.assertEqual(self.game_log()[:2], [self.prefix + "/drive_c/GAME/CIV2.EXE",
+                                                       "started in " + self.prefix + "/drive_c/GAME"])
                 self.assertEqual(self.state(), state)
-
-    def test_prefix_option_beats_the_environment_and_exit_saves_the_path_read_at_start(self):
-        decoy = self.tmp + "/decoy"
-        os.makedirs(decoy + "/drive_c/windows")
-        app = Quenbrook(self, "--prefix", self.prefix, prefix_env=decoy)
-        self.write(self.ini, self.ini_text().replace(GAME_PATH, ELSEWHERE), 0o644)
-        app.click("Command4")
-        self.assertEqual(app.exit_code(), 0)
-        self.assertEqual(self.state(), "no option writable " + GAME_PATH)
-        self.assertEqual(os.listdir(decoy + "/drive_c/windows"), [])
 
 
 if __name__ == "__main__":

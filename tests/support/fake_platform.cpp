@@ -19,11 +19,6 @@ void FakePlatform::RunPending() {
     for (auto& f : pending) f();
 }
 
-bool FakePlatform::Locked(const std::wstring& file) const {
-    auto it = attributes.find(Fold(file));
-    return it != attributes.end() && it->second == kAttributeReadOnly;
-}
-
 std::wstring FakePlatform::GetProfileString(const std::wstring& section, const std::wstring& key,
                                             const std::wstring& fallback, const std::wstring& file) {
     calls.push_back("read " + Narrow(section) + "/" + Narrow(key));
@@ -38,7 +33,7 @@ Status FakePlatform::WriteProfileString(const std::wstring& section, const std::
                                         const std::wstring& value, const std::wstring& file) {
     calls.push_back("write " + Narrow(section) + "/" + Narrow(key) + "=" + Narrow(value));
     if (writeFailure) return Status::Fail(*writeFailure);
-    if (Locked(file)) return Status::Fail(L"civ.ini is read-only");
+    if (IsReadOnly(file)) return Status::Fail(L"civ.ini is read-only");
     if (writesVanish) return Status::Ok();
     files[Fold(file)][Fold(section)][Fold(key)] = value;
     return Status::Ok();
@@ -51,7 +46,10 @@ Status FakePlatform::SetFileAttributes(const std::wstring& file, unsigned attrs)
     return Status::Ok();
 }
 
-bool FakePlatform::IsReadOnly(const std::wstring& file) { return Locked(file); }
+bool FakePlatform::IsReadOnly(const std::wstring& file) {
+    auto it = attributes.find(Fold(file));
+    return it != attributes.end() && it->second == kAttributeReadOnly;
+}
 
 Status FakePlatform::StartProgram(const std::wstring& commandLine, int windowStyle, bool inProgramFolder) {
     calls.push_back("start " + Narrow(commandLine) + " style " + std::to_string(windowStyle) +

@@ -34,14 +34,13 @@ public:
     std::vector<std::string> calls;
 
     void RunPending();
-    // Files whose last attribute set is read-only refuse writes.
-    bool Locked(const std::wstring& file) const;
 
     std::wstring GetProfileString(const std::wstring& section, const std::wstring& key,
                                   const std::wstring& fallback, const std::wstring& file) override;
     Status WriteProfileString(const std::wstring& section, const std::wstring& key,
                               const std::wstring& value, const std::wstring& file) override;
     Status SetFileAttributes(const std::wstring& file, unsigned attrs) override;
+    // Files whose last attribute set is read-only refuse writes.
     bool IsReadOnly(const std::wstring& file) override;
     Status StartProgram(const std::wstring& commandLine, int windowStyle,
                         bool inProgramFolder) override;
