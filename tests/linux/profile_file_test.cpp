@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -121,7 +120,7 @@ TEST(ProfileDurability, DataSyncedBeforeRenameFolderAfter) {
 TEST(ProfileKeeps, PermissionBitsAndOwner) {
     TempDir dir;
     const fs::path file = dir / "civ.ini";
-    for (const mode_t mode : {0600u, 0640u, 0604u, 0664u}) {
+    for (const mode_t mode : {0604u, 0660u}) {
         SCOPED_TRACE(mode);
         fs::remove(file);
         WriteFile(file, kGame);
