@@ -69,8 +69,10 @@ void CheckWrite(std::string_view content, std::string_view section, std::string_
     if (edit->erase == 0 && HasBreak(edit->insert)) {
         const std::string_view lineBreak = ProfileLineBreak(content);
         Expect(edit->insert.find(lineBreak) != std::string::npos, "a foreign line break");
-        Expect(edit->offset == 0 || HasBreak(content.substr(edit->offset - 1, 1)) ||
-                   edit->insert.starts_with(lineBreak),
+        // (A UTF-8 byte-order mark is no part of the first line.)
+        const bool lineStart = edit->offset == 0 || HasBreak(content.substr(edit->offset - 1, 1)) ||
+                               (edit->offset == 3 && content.starts_with("\xef\xbb\xbf"));
+        Expect(lineStart || edit->insert.starts_with(lineBreak),
                "the new line glued onto the line before it");
         Expect(edit->offset == content.size() || edit->insert.ends_with(lineBreak),
                "the new line glued onto the line after it");
@@ -80,9 +82,12 @@ void CheckWrite(std::string_view content, std::string_view section, std::string_
     Expect(readBack.has_value() && *readBack == value, "the written key does not read back as written");
     Expect(!PlanProfileWrite(written, section, key, value), "writing the same value again would change the file");
     // Writing the old value back restores the old bytes. (Not after emptying a value: the
-    // blanks that followed it then lie on both sides of the empty one.)
+    // blanks that followed it then lie on both sides of the empty one. Nor when a NUL ended
+    // the old value: the bytes after it went with the value.)
     const auto before = FindProfileValue(content, section, key);
-    if (before && !value.empty() && ReadsBackAsItself(*before, true) && CheckProfileWrite(section, key, *before)) {
+    const bool nulInValue = content.substr(edit->offset, edit->erase).find('\0') != std::string_view::npos;
+    if (before && !value.empty() && !nulInValue && ReadsBackAsItself(*before, true) &&
+        CheckProfileWrite(section, key, *before)) {
         const auto undo = PlanProfileWrite(written, section, key, *before);
         Expect(undo && ApplyProfileEdit(written, *undo) == content,
                "writing the old value back does not restore the file");
