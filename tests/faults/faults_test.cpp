@@ -13,7 +13,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <functional>
 #include <random>
 #include <set>
@@ -31,7 +30,6 @@ namespace fs = std::filesystem;
 using testing::ReadFile;
 using testing::TempDir;
 using testing::WriteFile;
-using Clock = std::chrono::steady_clock;
 
 std::string Reason(const Status& s) { return std::string(s.reason().begin(), s.reason().end()); }
 std::string Write(const fs::path& file, const char* value = "1") {
@@ -139,13 +137,11 @@ TEST_P(Refused, FailsWithItsReasonAndLeavesTheFile) {
 INSTANTIATE_TEST_SUITE_P(Rows, Refused, ::testing::ValuesIn(kRefusals),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(Refused, LineBreakInValueAndMissingFolder) {
+TEST(Refused, LineBreakInValue) {
     TempDir dir;
     WriteFile(dir / "civ.ini", kGame);
-    EXPECT_NE(Write(dir / "civ.ini", "1\r\n[Evil]").find("line break"), std::string::npos);
+    EXPECT_EQ(Write(dir / "civ.ini", "1\r\n[Evil]"), "the value contains a line break");
     EXPECT_EQ(ReadFile(dir / "civ.ini"), kGame);
-    EXPECT_EQ(Write(dir / "Civ2" / "civ.ini"), "the folder " + (dir / "Civ2").string() + " does not exist");
-    EXPECT_FALSE(fs::exists(dir / "Civ2"));
 }
 
 // ---------------------------------------------------------------- content no game writes
@@ -155,15 +151,7 @@ struct Content {
     std::string before, after;  // after empty: before, a line break, our section
     std::optional<std::string> read;
 };
-std::string Garbage() {
-    std::mt19937 random(12345);
-    std::string bytes(65536, '\0');
-    for (char& c : bytes) c = static_cast<char>(random() % 255 + 1);
-    for (char& c : bytes) if (c == '\r' || c == '\n' || c == '[') c = 'x';
-    return bytes;
-}
 const Content kContents[] = {
-    {"BinaryWithoutBreaks", Garbage(), "", std::nullopt},
     {"NulHidesTheKey", std::string("[Civilization Gold]\r\nSimul\0taneous=0\r\n", 38),
      std::string("[Civilization Gold]\r\nSimul\0taneous=0\r\nSimultaneous=1\r\n", 54), std::nullopt},
     {"NulEndsTheValue", std::string("[Civilization Gold]\r\nSimultaneous=0\0zz\r\n\0\0\0", 43),
@@ -190,8 +178,11 @@ INSTANTIATE_TEST_SUITE_P(Rows, BadContent, ::testing::ValuesIn(kContents),
 // the next write clears what the killed one left.
 TEST(Killed, WriterKilledAtRandomNeverTearsNorLosesTheFile) {
     TempDir dir;
-    const fs::path file = (::access("/dev/shm", W_OK) == 0 ? fs::path("/dev/shm") : dir.path()) /
-                          ("quenbrook-kill-" + std::to_string(::getpid()) + ".ini");
+    const fs::path folder = ::access("/dev/shm", W_OK) == 0
+                                ? fs::path("/dev/shm") / ("quenbrook-kill-" + std::to_string(::getpid()))
+                                : dir.path();
+    fs::create_directories(folder);
+    const fs::path file = folder / "civ.ini";
     const std::string versions[2] = {GameFile("Simultaneous=0\r\n", 256 << 10), GameFile("Simultaneous=10000\r\n", 256 << 10)};
     WriteFile(file, versions[0]);
     std::mt19937 random(std::random_device{}());
@@ -205,15 +196,11 @@ TEST(Killed, WriterKilledAtRandomNeverTearsNorLosesTheFile) {
         const std::string now = ReadFile(file);
         ASSERT_TRUE(now == versions[0] || now == versions[1]) << "torn: " << now.size() << " bytes";
         changed += now != versions[round % 2];
-        bool left = false;
-        for (const auto& e : fs::directory_iterator(file.parent_path()))
-            left |= e.path().filename().string().starts_with("." + file.filename().string() + ".quenbrook-");
-        interrupted += left;
+        interrupted += !NoTemporaries(folder);
         ASSERT_EQ(Write(file, round % 2 ? "10000" : "0"), "ok");
-        for (const auto& e : fs::directory_iterator(file.parent_path()))
-            ASSERT_FALSE(e.path().filename().string().starts_with("." + file.filename().string() + ".quenbrook-"));
+        ASSERT_TRUE(NoTemporaries(folder));
     }
-    fs::remove(file);
+    fs::remove_all(folder);
     EXPECT_GT(interrupted, 0) << "no kill landed inside a write";
     EXPECT_GT(changed, 0);
 }
@@ -229,26 +216,22 @@ TEST(NoRoom, FullDiskFailsAndKeepsTheOldFile) {
         if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
             ::mount("tmpfs", (dir / "small").c_str(), "tmpfs", 0, "size=64k") != 0)
             return "unavailable";
-        std::string out;
+        std::set<std::string> outcomes;
         for (std::size_t filler = 0; filler <= (44u << 10); filler += 4096) {
             fs::remove(dir / "small" / "civ.ini");
             WriteFile(dir / "small" / "filler", std::string(filler, 'f'));
             WriteFile(dir / "small" / "civ.ini", before);
             const std::string result = Write(dir / "small" / "civ.ini");
             const std::string now = ReadFile(dir / "small" / "civ.ini");
-            out += result + (now == before ? " old" : now == after ? " new" : " TORN") +
-                   (NoTemporaries(dir / "small") ? "" : " LEFTOVERS") + "\n";
+            outcomes.insert(result + (now == before ? " old" : now == after ? " new" : " TORN") +
+                            (NoTemporaries(dir / "small") ? "" : " LEFTOVERS") + "\n");
         }
+        std::string out;
+        for (const std::string& outcome : outcomes) out += outcome;
         return out;
     });
     if (report == "unavailable") GTEST_SKIP() << "no mount namespace here";
-    EXPECT_NE(report.find("ok new\n"), std::string::npos) << report;
-    std::string rest = report;
-    for (std::size_t at; (at = rest.find("ok new\n")) != std::string::npos;) rest.erase(at, 7);
-    for (std::size_t at; (at = rest.find("civ.ini cannot be saved: the disk is full old\n")) != std::string::npos;)
-        rest.erase(at, 46);
-    EXPECT_EQ(rest, "") << report;
-    EXPECT_NE(report, rest);
+    EXPECT_EQ(report, "civ.ini cannot be saved: the disk is full old\nok new\n");
 }
 
 // The game saving again and again, as a copy renamed over civ.ini or truncating it in
@@ -282,11 +265,14 @@ TEST_P(GameSavesToo, NeverAMixNeverAPiece) {
             std::this_thread::sleep_for(std::chrono::microseconds(random() % 40000));
         }
     });
+    // We write until the game has saved 60 times.
     int ours = 0;
-    for (const auto end = Clock::now() + std::chrono::seconds(3); Clock::now() < end;) ours += Write(file) == "ok";
+    for (int saves = 0; saves < 60;) {
+        ours += Write(file) == "ok";
+        if (fs::exists(dir / "saves")) saves = std::stoi(ReadFile(dir / "saves"));
+    }
     Stop(game);
     EXPECT_FALSE(fs::exists(dir / "bad")) << ReadFile(dir / "bad").size() << " bytes";
-    EXPECT_GT(std::stoi(ReadFile(dir / "saves")), 50) << "the game saved too seldom to race";
     EXPECT_GT(ours, 50);
     EXPECT_TRUE(allowed.contains(ReadFile(file)) || inPlace);
 }

@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -121,7 +120,7 @@ TEST(ProfileDurability, DataSyncedBeforeRenameFolderAfter) {
 TEST(ProfileKeeps, PermissionBitsAndOwner) {
     TempDir dir;
     const fs::path file = dir / "civ.ini";
-    for (const mode_t mode : {0600u, 0640u, 0604u, 0664u}) {
+    for (const mode_t mode : {0604u, 0660u}) {
         SCOPED_TRACE(mode);
         fs::remove(file);
         WriteFile(file, kGame);
@@ -137,16 +136,10 @@ TEST(ProfileKeeps, PermissionBitsAndOwner) {
             EXPECT_EQ(Stat(file).st_uid * 10000 + Stat(file).st_gid, 43214322u);
         }
     }
-    fs::remove(file);
-    const mode_t mask = ::umask(022);
-    ASSERT_TRUE(WriteProfileValue(file, "Civilization Gold", "Simultaneous", "1").ok());
-    ::umask(mask);
-    EXPECT_EQ(ReadFile(file), "[Civilization Gold]\r\nSimultaneous=1\r\n");
-    EXPECT_EQ(Stat(file).st_mode & 07777, 0644u);
 }
 
 // game/civ.ini -> ../links/civ.ini -> <dir>/real/target.ini: the target is written and
-// both links stay; a link to a missing file creates the file it names.
+// both links stay; a link to a missing file creates the file it names, mode 0644.
 TEST(ProfileKeeps, SymlinksStayLinks) {
     TempDir dir;
     for (const char* folder : {"game", "links", "real"}) fs::create_directories(dir / folder);
@@ -154,8 +147,11 @@ TEST(ProfileKeeps, SymlinksStayLinks) {
     fs::create_symlink("../links/civ.ini", dir / "game" / "civ.ini");
     fs::create_symlink(dir / "real" / "target.ini", dir / "links" / "civ.ini");
     fs::create_symlink("fresh.ini", dir / "real" / "new.ini");
+    const mode_t mask = ::umask(022);
     for (const char* link : {"game/civ.ini", "real/new.ini"})
-        ASSERT_TRUE(WriteProfileValue(dir / link, "Civilization Gold", "Simultaneous", "1").ok());
+        EXPECT_TRUE(WriteProfileValue(dir / link, "Civilization Gold", "Simultaneous", "1").ok());
+    ::umask(mask);
+    EXPECT_EQ(Stat(dir / "real" / "fresh.ini").st_mode & 07777, 0644u);
     for (const char* target : {"real/target.ini", "real/fresh.ini"})
         EXPECT_EQ(ReadFile(dir / target), "[Civilization Gold]\r\nSimultaneous=1\r\n");
     EXPECT_EQ(fs::read_symlink(dir / "game" / "civ.ini"), "../links/civ.ini");
@@ -188,8 +184,9 @@ bool LeasesWork(const fs::path& folder) {
     return granted;
 }
 
-// The game saving in place (truncate, then write) while we read and write: we wait for
-// the save to end; a file merely kept open for writing is left alone, with the reason.
+// The game saving in place (truncate, then write) while we read: we wait for the save to
+// end (faults_test races our writes against such saves); a file merely kept open for
+// writing is left alone, with the reason.
 TEST(ProfileKeeps, AnotherWriterIsWaitedForOrRefused) {
     TempDir dir;
     if (!LeasesWork(dir.path())) GTEST_SKIP() << "no file leases here";
@@ -200,23 +197,18 @@ TEST(ProfileKeeps, AnotherWriterIsWaitedForOrRefused) {
     ASSERT_EQ(::write(game, saved.data(), 100), 100);
     std::optional<std::string> read;
     std::thread reader([&] { read = ReadProfileValue(file, "Civilization Gold", "Simultaneous"); });
-    Status status = Status::Fail(L"not run");
-    std::thread writer([&] { status = WriteProfileValue(file, "Civilization Gold", "Simultaneous", "1"); });
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     ASSERT_EQ(::write(game, saved.data() + 100, saved.size() - 100), static_cast<ssize_t>(saved.size() - 100));
     ::close(game);
     reader.join();
-    writer.join();
     EXPECT_EQ(read, "0");
-    ASSERT_TRUE(status.ok()) << Reason(status);
-    EXPECT_EQ(ReadFile(file), saved.substr(0, saved.size() - 3) + "1\r\n");
 
     game = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-    status = WriteProfileValue(file, "Civilization Gold", "Simultaneous", "0");
+    const Status status = WriteProfileValue(file, "Civilization Gold", "Simultaneous", "1");
     ::close(game);
     EXPECT_EQ(Reason(status),
               "civ.ini is being written by another program (is the game saving it?); try again");
-    EXPECT_EQ(ReadFile(file), saved.substr(0, saved.size() - 3) + "1\r\n");
+    EXPECT_EQ(ReadFile(file), saved);
     EXPECT_TRUE(NoTemporaries(dir.path()));
 }
 
