@@ -251,17 +251,11 @@ std::string Show(const Answer& a) {
 
 int Generate(const std::string& folder) {
     std::ofstream batch(folder + "/batch.txt", std::ios::binary | std::ios::trunc);
-    std::size_t files = 0, reads = 0;
     ForEachRead(
         [&](const std::string& name, const std::string& content) {
             std::ofstream(folder + "/" + name, std::ios::binary | std::ios::trunc) << content;
-            ++files;
         },
-        [&](const Read& r) {
-            batch << Hex(r.file) << ' ' << Hex(r.op.section) << ' ' << Hex(r.op.key) << '\n';
-            ++reads;
-        });
-    std::cout << files << " files, " << reads << " reads\n";
+        [&](const Read& r) { batch << Hex(r.file) << ' ' << Hex(r.op.section) << ' ' << Hex(r.op.key) << '\n'; });
     return batch ? 0 : 1;
 }
 
