@@ -124,8 +124,6 @@ TEST_P(CivIniFilesTest, EveryOperationUsesTheDecidedFile) {
 INSTANTIATE_TEST_SUITE_P(Rows, CivIniFilesTest, ::testing::Values(
     FileRow{"ExistingCopy", Access::Denied, "[Civilization Gold]\r\nMine=1\r\n", true,
             "[Civilization Gold]\r\nMine=1\r\nSimultaneous=1\r\n"},
-    FileRow{"ExistingCopyWritableOriginal", Access::Allowed, "[Civ2]\r\nPath=C:\\g\\civ2.exe\r\n", true,
-            "[Civ2]\r\nPath=C:\\g\\civ2.exe\r\n[Civilization Gold]\r\nSimultaneous=1\r\n"},
     FileRow{"DeniedOriginalIsCopied", Access::Denied, nullptr, true,
             "; the game's\r\n[Civilization Gold]\r\nOther=5\r\nSimultaneous=1\r\n"},
     FileRow{"WritableOriginal", Access::Allowed, nullptr, false,
