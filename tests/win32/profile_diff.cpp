@@ -5,14 +5,13 @@
 //                                  writes, and the batch of reads for profile_oracle.exe
 //   profile_diff compare FOLDER    compares Wine's answers with the engine's
 // The corpus is hand-written cases plus files and operations generated from a fixed seed.
-#include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <fstream>
 #include <functional>
 #include <iostream>
-#include <map>
 #include <optional>
-#include <ranges>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -41,29 +40,22 @@ struct Case {
 };
 
 // splitmix64: the same numbers on every host and library.
-class Random {
-public:
-    explicit Random(std::uint64_t seed) : state_(seed) {}
-    std::uint64_t Next() {
-        std::uint64_t z = (state_ += 0x9e3779b97f4a7c15ULL);
+struct Random {
+    std::uint64_t state;
+    int Below(int n) {
+        std::uint64_t z = (state += 0x9e3779b97f4a7c15ULL);
         z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
         z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
-        return z ^ (z >> 31);
+        return static_cast<int>((z ^ (z >> 31)) % static_cast<std::uint64_t>(n));
     }
-    int Below(int n) { return static_cast<int>(Next() % static_cast<std::uint64_t>(n)); }
     bool Chance(int percent) { return Below(100) < percent; }
     const std::string& Pick(const std::vector<std::string>& items) {
         return items[static_cast<std::size_t>(Below(static_cast<int>(items.size())))];
     }
-
-private:
-    std::uint64_t state_;
 };
 
 Op R(std::string section, std::string key) { return {false, section, key, ""}; }
-Op W(std::string section, std::string key, std::string value) {
-    return {true, section, key, value};
-}
+Op W(std::string section, std::string key, std::string value) { return {true, section, key, value}; }
 
 std::vector<Case> HandCases() {
     std::vector<Case> cases;
@@ -132,10 +124,7 @@ std::string Blank(Random& r) {
 // A name as a caller might pass it: any case, blanks around.
 std::string Argument(Random& r, std::string name) {
     if (r.Chance(30))
-        for (char& c : name)
-            c = static_cast<char>(c >= 'a' && c <= 'z'   ? c - 32
-                                  : c >= 'A' && c <= 'Z' ? c + 32
-                                                         : c);
+        for (char& c : name) c = static_cast<char>(std::isalpha(static_cast<unsigned char>(c)) ? c ^ 32 : c);
     if (r.Chance(15)) name = r.Pick({" ", "\t"}) + name;
     if (r.Chance(15)) name += "  ";
     return name;
@@ -199,15 +188,17 @@ Case GeneratedCase(Random& r, int index) {
 
 std::vector<Case> Corpus() {
     std::vector<Case> cases = HandCases();
-    Random r(kSeed);
+    Random r{kSeed};
     for (int i = 0; i < kGeneratedCases; ++i) cases.push_back(GeneratedCase(r, i));
     return cases;
 }
 
 std::string Hex(const std::string& bytes) {
     std::string out = bytes.empty() ? "-" : "";
-    for (unsigned char ch : bytes)
-        out += "0123456789abcdef"[ch >> 4], out += "0123456789abcdef"[ch & 15];
+    for (unsigned char ch : bytes) {
+        out += "0123456789abcdef"[ch >> 4];
+        out += "0123456789abcdef"[ch & 15];
+    }
     return out;
 }
 
@@ -260,17 +251,11 @@ std::string Show(const Answer& a) {
 
 int Generate(const std::string& folder) {
     std::ofstream batch(folder + "/batch.txt", std::ios::binary | std::ios::trunc);
-    std::size_t files = 0, reads = 0;
     ForEachRead(
         [&](const std::string& name, const std::string& content) {
             std::ofstream(folder + "/" + name, std::ios::binary | std::ios::trunc) << content;
-            ++files;
         },
-        [&](const Read& r) {
-            batch << Hex(r.file) << ' ' << Hex(r.op.section) << ' ' << Hex(r.op.key) << '\n';
-            ++reads;
-        });
-    std::cout << files << " files, " << reads << " reads\n";
+        [&](const Read& r) { batch << Hex(r.file) << ' ' << Hex(r.op.section) << ' ' << Hex(r.op.key) << '\n'; });
     return batch ? 0 : 1;
 }
 
@@ -294,20 +279,20 @@ std::string Check(const Read& r, std::istream& results) {
 
 int Compare(const std::string& folder) {
     std::ifstream results(folder + "/results.txt", std::ios::binary);
-    std::map<std::string, bool> agree;  // case -> all its reads agree
+    std::set<std::string> cases, failing;
     std::size_t reads = 0, readBacks = 0;
     ForEachRead(nullptr, [&](const Read& r) {
         const std::string problem = Check(r, results);
         ++reads;
         readBacks += r.readBack;
-        agree.try_emplace(r.c.name, true).first->second &= problem.empty();
-        if (!problem.empty())
-            std::cout << "DIFF " << r.c.name << (r.c.why.empty() ? "" : " (" + r.c.why + ")")
-                      << ", " << r.file << ": [" << r.op.section << "] " << r.op.key << ": "
-                      << problem << '\n';
+        cases.insert(r.c.name);
+        if (problem.empty()) return;
+        failing.insert(r.c.name);
+        std::cout << "DIFF " << r.c.name << (r.c.why.empty() ? "" : " (" + r.c.why + ")")
+                  << ", " << r.file << ": [" << r.op.section << "] " << r.op.key << ": " << problem
+                  << '\n';
     });
-    const auto passed = std::ranges::count(std::views::values(agree), true);
-    const auto failed = static_cast<long>(agree.size()) - passed;
+    const std::size_t passed = cases.size() - failing.size(), failed = failing.size();
     std::cout << "differential: " << reads << " reads compared with Wine, " << readBacks
               << " of them read-backs of our writes\n"
               << passed << " passed, " << failed << " failed\n";

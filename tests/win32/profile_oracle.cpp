@@ -6,7 +6,6 @@
 // the same order: "V hex" (a value) or "N" (the key is missing).
 #include <windows.h>
 
-#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -22,10 +21,11 @@ std::string Unhex(const std::string& field) {
 }
 
 std::string Hex(const std::string& bytes) {
-    if (bytes.empty()) return "-";
-    std::string out;
-    for (unsigned char c : bytes)
-        out += "0123456789abcdef"[c >> 4], out += "0123456789abcdef"[c & 15];
+    std::string out = bytes.empty() ? "-" : "";
+    for (unsigned char c : bytes) {
+        out += "0123456789abcdef"[c >> 4];
+        out += "0123456789abcdef"[c & 15];
+    }
     return out;
 }
 
@@ -35,13 +35,9 @@ constexpr char kMissing[] = "\x01missing\x01";
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: profile_oracle FOLDER BATCH RESULTS\n");
-        return 2;
-    }
+    if (argc != 4) return 2;
     std::ifstream batch(argv[2], std::ios::binary);
     std::ofstream results(argv[3], std::ios::binary | std::ios::trunc);
-    if (!batch || !results) return 1;
     std::vector<char> buffer(1 << 20);
     for (std::string line; std::getline(batch, line);) {
         std::istringstream in(line);

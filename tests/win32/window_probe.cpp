@@ -13,8 +13,7 @@ namespace {
 
 std::string Text(HWND window) {
     char text[4096] = {};
-    GetWindowTextA(window, text, sizeof text);
-    return text;
+    return GetWindowTextA(window, text, sizeof text) ? text : "";
 }
 
 HWND Visible(const char* className, const char* title) {
