@@ -1,0 +1,22 @@
+# What both Windows toolchain files share; they set QUENBROOK_MINGW_TRIPLE,
+# CMAKE_SYSTEM_PROCESSOR and QUENBROOK_WINE_NAMES first.
+# Everything links statically so quenbrook.exe needs only the system's own DLLs.
+set(CMAKE_SYSTEM_NAME Windows)
+
+set(CMAKE_C_COMPILER ${QUENBROOK_MINGW_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${QUENBROOK_MINGW_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER ${QUENBROOK_MINGW_TRIPLE}-windres)
+
+set(CMAKE_FIND_ROOT_PATH /usr/${QUENBROOK_MINGW_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+
+# The tests run under Wine on the build machine.
+find_program(QUENBROOK_WINE NAMES ${QUENBROOK_WINE_NAMES})
+if(QUENBROOK_WINE)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${QUENBROOK_WINE})
+endif()
