@@ -19,14 +19,10 @@
 
 // Interposed for the whole test program: every fsync and rename, in order, by path.
 static std::vector<std::string> g_diskCalls;
-static std::string FdPath(int fd) {
-    char link[64], target[4096];
-    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
-    const ssize_t n = ::readlink(link, target, sizeof target);
-    return n > 0 ? std::string(target, static_cast<std::size_t>(n)) : "?";
-}
 extern "C" int fsync(int fd) {
-    g_diskCalls.push_back("fsync " + FdPath(fd));
+    char target[4096];
+    const ssize_t n = ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), target, sizeof target);
+    g_diskCalls.push_back("fsync " + std::string(target, static_cast<std::size_t>(std::max<ssize_t>(n, 0))));
     return reinterpret_cast<int (*)(int)>(::dlsym(RTLD_NEXT, "fsync"))(fd);
 }
 extern "C" int rename(const char* from, const char* to) {
@@ -45,11 +41,11 @@ using testing::WriteFile;
 const fs::path kGolden = fs::path(QUENBROOK_TEST_DATA) / "profile";
 const std::string kGame = "[Civilization Gold]\r\nSimultaneous=0\r\n";
 
-std::string Reason(const Status& s) { return std::string(s.reason().begin(), s.reason().end()); }
+Status Enable(const fs::path& file) { return WriteProfileValue(file, "Civilization Gold", "Simultaneous", "1"); }
 bool NoTemporaries(const fs::path& folder) {
-    for (const auto& entry : fs::directory_iterator(folder))
-        if (entry.path().filename().string().find(".quenbrook-") != std::string::npos) return false;
-    return true;
+    return std::none_of(fs::directory_iterator(folder), fs::directory_iterator(), [](const auto& entry) {
+        return entry.path().filename().string().find(".quenbrook-") != std::string::npos;
+    });
 }
 struct stat Stat(const fs::path& path) {
     struct stat st {};
@@ -57,38 +53,33 @@ struct stat Stat(const fs::path& path) {
     return st;
 }
 
-// Every NAME.ini beside a NAME.expected.ini is a row; each sets Simultaneous=1 in
-// [Civilization Gold] (the README beside them says what each shows).
+// Every NAME.ini beside a NAME.expected.ini is a row (the README beside them says what each shows).
 std::vector<std::string> GoldenCases() {
     std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(kGolden)) {
-        const std::string name = entry.path().filename().string();
-        if (name.ends_with(".expected.ini")) names.push_back(name.substr(0, name.size() - 13));
-    }
+    for (const auto& entry : fs::directory_iterator(kGolden))
+        if (const std::string name = entry.path().filename().string(); name.ends_with(".expected.ini"))
+            names.push_back(name.substr(0, name.size() - 13));
     std::sort(names.begin(), names.end());
     return names;
 }
 
+// The expected bytes; writing them again touches nothing; the old value back gives the original.
 class ProfileGolden : public ::testing::TestWithParam<std::string> {};
-
-// The expected bytes; writing them again touches nothing; writing the old value back
-// gives the original bytes.
 TEST_P(ProfileGolden, WriteRewriteRestore) {
     TempDir dir;
     const fs::path file = dir / "civ.ini";
     const std::string before = ReadFile(kGolden / (GetParam() + ".ini"));
-    const std::string expected = ReadFile(kGolden / (GetParam() + ".expected.ini"));
     WriteFile(file, before);
-    const Status status = WriteProfileValue(file, "Civilization Gold", "Simultaneous", "1");
-    ASSERT_TRUE(status.ok()) << Reason(status);
-    EXPECT_EQ(ReadFile(file), expected);
+    const Status status = Enable(file);
+    ASSERT_TRUE(status.ok()) << status.reason();
+    EXPECT_EQ(ReadFile(file), ReadFile(kGolden / (GetParam() + ".expected.ini")));
     EXPECT_EQ(ReadProfileValue(file, "Civilization Gold", "Simultaneous"), "1");
 
     const timespec old[2] = {{946684800, 0}, {946684800, 0}};
     ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), old, 0), 0);
-    const struct stat written = Stat(file);
-    ASSERT_TRUE(WriteProfileValue(file, "Civilization Gold", "Simultaneous", "1").ok());
-    EXPECT_EQ(Stat(file).st_ino, written.st_ino);
+    const ino_t written = Stat(file).st_ino;
+    ASSERT_TRUE(Enable(file).ok());
+    EXPECT_EQ(Stat(file).st_ino, written);
     EXPECT_EQ(Stat(file).st_mtim.tv_sec, 946684800);
 
     if (const auto value = FindProfileValue(before, "Civilization Gold", "Simultaneous")) {
@@ -106,93 +97,73 @@ TEST(ProfileDurability, DataSyncedBeforeRenameFolderAfter) {
     TempDir dir;
     WriteFile(dir / "civ.ini", kGame);
     g_diskCalls.clear();
-    ASSERT_TRUE(WriteProfileValue(dir / "civ.ini", "Civilization Gold", "Simultaneous", "1").ok());
+    ASSERT_TRUE(Enable(dir / "civ.ini").ok());
     const auto rename = std::find_if(g_diskCalls.begin(), g_diskCalls.end(),
                                      [](const std::string& c) { return c.starts_with("rename "); });
     ASSERT_NE(rename, g_diskCalls.end());
-    const std::string temporary = rename->substr(7);
-    EXPECT_NE(std::find(g_diskCalls.begin(), rename, "fsync " + temporary), rename)
-        << "no fsync of " << temporary << " before its rename";
+    EXPECT_NE(std::find(g_diskCalls.begin(), rename, "fsync " + rename->substr(7)), rename) << *rename;
     EXPECT_NE(std::find(rename, g_diskCalls.end(), "fsync " + dir.path().string()), g_diskCalls.end());
 }
 
-// Mode and owner survive the replacement, which is a new inode (atomic).
-TEST(ProfileKeeps, PermissionBitsAndOwner) {
+// The replacement is a new inode (atomic) with the old mode and owner. Links stay links:
+// game/civ.ini -> ../links/civ.ini -> real/target.ini writes the target; a link to a
+// missing file creates the file it names, mode 0644.
+TEST(ProfileKeeps, ModeOwnerAndLinks) {
     TempDir dir;
     const fs::path file = dir / "civ.ini";
     for (const mode_t mode : {0604u, 0660u}) {
-        SCOPED_TRACE(mode);
-        fs::remove(file);
         WriteFile(file, kGame);
         ASSERT_EQ(::chmod(file.c_str(), mode), 0);
-        if (::geteuid() == 0) {
-            ASSERT_EQ(::chown(file.c_str(), 4321, 4322), 0);
-        }
+        const bool root = ::geteuid() == 0;
+        ASSERT_TRUE(!root || ::chown(file.c_str(), 4321, 4322) == 0);
         const ino_t inode = Stat(file).st_ino;
-        ASSERT_TRUE(WriteProfileValue(file, "Civilization Gold", "Simultaneous", "1").ok());
+        ASSERT_TRUE(Enable(file).ok());
         EXPECT_NE(Stat(file).st_ino, inode);
         EXPECT_EQ(Stat(file).st_mode & 07777, mode);
-        if (::geteuid() == 0) {
-            EXPECT_EQ(Stat(file).st_uid * 10000 + Stat(file).st_gid, 43214322u);
-        }
+        EXPECT_TRUE(!root || (Stat(file).st_uid == 4321 && Stat(file).st_gid == 4322)) << Stat(file).st_uid;
     }
-}
-
-// game/civ.ini -> ../links/civ.ini -> <dir>/real/target.ini: the target is written and
-// both links stay; a link to a missing file creates the file it names, mode 0644.
-TEST(ProfileKeeps, SymlinksStayLinks) {
-    TempDir dir;
     for (const char* folder : {"game", "links", "real"}) fs::create_directories(dir / folder);
-    WriteFile(dir / "real" / "target.ini", kGame);
-    fs::create_symlink("../links/civ.ini", dir / "game" / "civ.ini");
-    fs::create_symlink(dir / "real" / "target.ini", dir / "links" / "civ.ini");
-    fs::create_symlink("fresh.ini", dir / "real" / "new.ini");
+    WriteFile(dir / "real/target.ini", kGame);
+    fs::create_symlink("../links/civ.ini", dir / "game/civ.ini");
+    fs::create_symlink(dir / "real/target.ini", dir / "links/civ.ini");
+    fs::create_symlink("fresh.ini", dir / "real/new.ini");
     const mode_t mask = ::umask(022);
-    for (const char* link : {"game/civ.ini", "real/new.ini"})
-        EXPECT_TRUE(WriteProfileValue(dir / link, "Civilization Gold", "Simultaneous", "1").ok());
+    for (const char* link : {"game/civ.ini", "real/new.ini"}) EXPECT_TRUE(Enable(dir / link).ok());
     ::umask(mask);
-    EXPECT_EQ(Stat(dir / "real" / "fresh.ini").st_mode & 07777, 0644u);
+    EXPECT_EQ(Stat(dir / "real/fresh.ini").st_mode & 07777, 0644u);
     for (const char* target : {"real/target.ini", "real/fresh.ini"})
         EXPECT_EQ(ReadFile(dir / target), "[Civilization Gold]\r\nSimultaneous=1\r\n");
-    EXPECT_EQ(fs::read_symlink(dir / "game" / "civ.ini"), "../links/civ.ini");
-    EXPECT_EQ(fs::read_symlink(dir / "links" / "civ.ini"), dir / "real" / "target.ini");
-    EXPECT_TRUE(fs::is_symlink(dir / "real" / "new.ini"));
+    EXPECT_EQ(fs::read_symlink(dir / "game/civ.ini"), "../links/civ.ini");
+    EXPECT_EQ(fs::read_symlink(dir / "links/civ.ini"), dir / "real/target.ini");
+    EXPECT_TRUE(fs::is_symlink(dir / "real/new.ini"));
 }
 
 // Only unlocked temporaries of this file are abandoned ones; a locked one is in use.
 TEST(ProfileKeeps, OnlyAbandonedTemporariesAreCleared) {
     TempDir dir;
     WriteFile(dir / "civ.ini", kGame);
-    const char* names[] = {".civ.ini.quenbrook-00000000000000a1.tmp",
-                           ".civ.ini.quenbrook-00000000000000b2.tmp",
+    const char* names[] = {".civ.ini.quenbrook-00000000000000a1.tmp", ".civ.ini.quenbrook-00000000000000b2.tmp",
                            ".game.ini.quenbrook-00000000000000c3.tmp", "notes.tmp"};
     for (const char* name : names) WriteFile(dir / name, "partial");
     const int held = ::open((dir / names[1]).c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_EQ(::flock(held, LOCK_EX), 0);
-    ASSERT_TRUE(WriteProfileValue(dir / "civ.ini", "Civilization Gold", "Simultaneous", "1").ok());
+    ASSERT_TRUE(Enable(dir / "civ.ini").ok());
     ::close(held);
     EXPECT_FALSE(fs::exists(dir / names[0]));
     for (int i = 1; i < 4; ++i) EXPECT_TRUE(fs::exists(dir / names[i])) << names[i];
 }
 
-bool LeasesWork(const fs::path& folder) {
-    WriteFile(folder / "probe", "");
-    const int probe = ::open((folder / "probe").c_str(), O_RDONLY | O_CLOEXEC);
-    const bool granted = ::fcntl(probe, F_SETLEASE, F_RDLCK) == 0;
-    ::close(probe);
-    fs::remove(folder / "probe");
-    return granted;
-}
-
 // The game saving in place (truncate, then write) while we read: we wait for the save to
-// end (faults_test races our writes against such saves); a file merely kept open for
-// writing is left alone, with the reason.
+// end; a file merely kept open for writing is left alone, with the reason.
 TEST(ProfileKeeps, AnotherWriterIsWaitedForOrRefused) {
     TempDir dir;
-    if (!LeasesWork(dir.path())) GTEST_SKIP() << "no file leases here";
     const fs::path file = dir / "civ.ini";
-    const std::string saved = "[Game]\r\nA=1\r\n" + std::string(4096, ';') + "\r\n" + kGame;
     WriteFile(file, "");
+    const int probe = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    const bool leases = ::fcntl(probe, F_SETLEASE, F_RDLCK) == 0;
+    ::close(probe);
+    if (!leases) GTEST_SKIP() << "no file leases here";
+    const std::string saved = "[Game]\r\nA=1\r\n" + std::string(4096, ';') + "\r\n" + kGame;
     int game = ::open(file.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
     ASSERT_EQ(::write(game, saved.data(), 100), 100);
     std::optional<std::string> read;
@@ -204,10 +175,9 @@ TEST(ProfileKeeps, AnotherWriterIsWaitedForOrRefused) {
     EXPECT_EQ(read, "0");
 
     game = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-    const Status status = WriteProfileValue(file, "Civilization Gold", "Simultaneous", "1");
+    const Status status = Enable(file);
     ::close(game);
-    EXPECT_EQ(Reason(status),
-              "civ.ini is being written by another program (is the game saving it?); try again");
+    EXPECT_EQ(status.reason(), L"civ.ini is being written by another program (is the game saving it?); try again");
     EXPECT_EQ(ReadFile(file), saved);
     EXPECT_TRUE(NoTemporaries(dir.path()));
 }
