@@ -20,6 +20,7 @@
 #include "platform/linux/linux_system.h"
 #include "platform/linux/narrow.h"
 #include "platform/linux/process.h"
+#include "support/cases.h"
 #include "support/temp_dir.h"
 
 namespace quenbrook {
@@ -27,7 +28,6 @@ namespace {
 namespace fs = std::filesystem;
 using quenbrook::testing::ReadFile;
 using quenbrook::testing::WriteFile;
-using Words = std::vector<std::string>;
 
 bool WaitFor(const std::function<bool()>& done) {
     for (int i = 0; i < 1000 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -36,32 +36,32 @@ bool WaitFor(const std::function<bool()>& done) {
 
 // A scratch prefix with a game in it, the fake as wine, xdg-open and a game on PATH, and
 // the window's thread as a queue of posted callbacks.
-class Host : public ::testing::Test {
+class Host : public ::testing::TestWithParam<testing::Case> {
 protected:
     void SetUp() override {
         for (const char* name : {"WINE", "WINEPREFIX", "QUENBROOK_FAKE_EXIT", "QUENBROOK_FAKE_HOLD"}) unsetenv(name);
         path_ = getenv("PATH");
         setenv("PATH", (root_ + "/bin:/usr/bin:/bin").c_str(), 1);
         for (const char* file : {"prefix/drive_c/windows/civ.ini", "prefix/drive_c/Program Files/Civ2/civ2.exe",
-                                 "games/civ2.EXE", "notes.txt"})
-            Make(root_ + "/" + file, 0644);
-        for (const std::string fake : {"bin/wine", "bin/xdg-open", "bin/fakegame", "own wine/mywine", kOdd})
-            Fake(root_ + "/" + fake);
+                                 "games/civ2.EXE", "notes.txt", "elsewhere/real civ.ini", "w64/lib/wine/wine64",
+                                 "w6432/lib/wine/wine64", "w6432/lib/wine/wine"}) {
+            fs::create_directories(fs::path(root_ + "/" + file).parent_path());
+            WriteFile(root_ + "/" + file, "[Civ2]\r\n");
+        }
+        fs::create_symlink(root_ + "/elsewhere/real civ.ini", root_ + "/prefix/drive_c/windows/link.ini");
+        // The headers of a 32-bit x86 Windows program: MZ, then PE at 64, machine 0x14c.
+        WriteFile(root_ + "/games/civ32.exe", "MZ" + std::string(58, '\0') + std::string("\x40\0\0\0PE\0\0\x4c\x01", 10));
+        for (const std::string fake : {"bin/wine", "bin/xdg-open", "bin/fakegame", "own wine/mywine", kOdd,
+                                       "w64/bin/wine", "w6432/bin/wine"}) {
+            fs::create_directories(fs::path(root_ + "/" + fake).parent_path());
+            fs::copy_file(QUENBROOK_TEST_DATA "/../linux/scripts/fake_program.sh", root_ + "/" + fake);
+            fs::permissions(root_ + "/" + fake, fs::perms(0755));
+        }
         WriteFile(root_ + "/broken", "#!/nowhere/interpreter\n");
         chmod((root_ + "/broken").c_str(), 0755);
         Next();
     }
     void TearDown() override { setenv("PATH", path_.c_str(), 1); }
-    static void Make(const fs::path& file, mode_t mode) {
-        fs::create_directories(file.parent_path());
-        WriteFile(file, "[Civ2]\r\n");
-        chmod(file.c_str(), mode);
-    }
-    static void Fake(const fs::path& as) {
-        fs::create_directories(as.parent_path());
-        fs::copy_file(QUENBROOK_TEST_DATA "/../linux/scripts/fake_program.sh", as);
-        fs::permissions(as, fs::perms(0755));
-    }
     void Next() { setenv("QUENBROOK_FAKE_RECORD", (record_ = root_ + "/record" + std::to_string(++starts_)).c_str(), 1); }
     // "{T}" is the scratch folder, "{CWD}" ours, "{S}" the script with an odd name.
     std::string Expand(std::string text) const {
@@ -104,132 +104,59 @@ protected:
     LinuxSystem system_{root_ + "/prefix", [this](std::function<void()> t) { Post(std::move(t)); }};
 };
 
-// ---------------------------------------------------------------- attributes
-struct Attributes {
-    const char* name;
-    unsigned attributes;
-    mode_t before, mask, after;
-    bool wineFlags;  // the file carries Wine's hidden and system flags first
-};
-void PrintTo(const Attributes& row, std::ostream* out) { *out << row.name; }
-class SetAttributes : public Host, public ::testing::WithParamInterface<Attributes> {};
-// The mode becomes what Wine reads as the attribute; Wine's own flags go either way.
-TEST_P(SetAttributes, ModeAsWineReadsIt) {
-    const Attributes& row = GetParam();
-    const std::string file = root_ + "/prefix/drive_c/windows/civ.ini";
-    chmod(file.c_str(), row.before);
-    if (row.wineFlags && setxattr(file.c_str(), "user.DOSATTRIB", "0x6", 3, 0) != 0)
+// The mode becomes what Wine reads as the attribute, through links; Wine's own flags go
+// either way; a refusal says which file and why, and leaves the mode.
+class SetAttributes : public Host {};
+TEST_P(SetAttributes, ModeAsWineReadsItOrSaysWhy) {
+    const auto& row = GetParam();
+    const std::string file = ToNarrow(system_.HostPath(row.wide(0))).value_or("");
+    if (row.at(2)) chmod(file.c_str(), static_cast<mode_t>(std::stoi(row[2], nullptr, 8)));
+    if (row[5] == "yes" && setxattr(file.c_str(), "user.DOSATTRIB", "0x6", 3, 0) != 0)
         GTEST_SKIP() << "no user xattrs here";
-    const mode_t old = umask(row.mask);
-    const Status status = system_.SetFileAttributes(L"C:\\WINDOWS\\Civ.INI", row.attributes);
+    const mode_t old = umask(static_cast<mode_t>(std::stoi(row[3], nullptr, 8)));
+    const Status status = system_.SetFileAttributes(row.wide(0), static_cast<unsigned>(std::stoul(row[1])));
     umask(old);
-    ASSERT_TRUE(status.ok()) << status.reason();
+    EXPECT_EQ(status.reason(), row.at(6) ? FromNarrow(Expand(row[6])) : L"");
     struct stat st {};
-    stat(file.c_str(), &st);
-    EXPECT_EQ(st.st_mode & 07777, row.after);
+    const bool found = stat(file.c_str(), &st) == 0;
+    EXPECT_EQ(found ? std::optional(st.st_mode & 07777) : std::nullopt,
+              row.at(4) ? std::optional(std::stoul(row[4], nullptr, 8)) : std::nullopt);
     EXPECT_LT(getxattr(file.c_str(), "user.DOSATTRIB", nullptr, 0), 0);
-}
-INSTANTIATE_TEST_SUITE_P(Rows, SetAttributes, ::testing::Values(
-    Attributes{"ReadOnlyDropsEveryWriteBit", 1, 0666, 022, 0444, false},
-    Attributes{"ReadOnlyKeepsExecute", 1, 0754, 022, 0554, false},
-    Attributes{"NormalWithinUmask", 128, 0444, 022, 0644, false},
-    Attributes{"NormalGroupUmask", 128, 0440, 027, 0640, false},
-    Attributes{"NormalFromNothing", 128, 0000, 022, 0600, false},
-    Attributes{"NormalUmaskForbidsWrite", 128, 0444, 0222, 0444, false},
-    Attributes{"NormalKeepsExecute", 128, 0555, 022, 0755, false},
-    Attributes{"NormalDropsWineFlags", 128, 0444, 022, 0644, true},
-    Attributes{"ReadOnlyAgainDropsWineFlags", 1, 0444, 022, 0444, true}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(Host, AttributesFollowLinksAndFailuresSayWhichFileAndWhy) {
-    Make(root_ + "/elsewhere/real civ.ini", 0666);
-    fs::create_symlink(root_ + "/elsewhere/real civ.ini", root_ + "/prefix/drive_c/windows/link.ini");
-    ASSERT_TRUE(system_.SetFileAttributes(L"c:\\windows\\LINK.ini", 1).ok());
-    EXPECT_EQ(fs::status(root_ + "/elsewhere/real civ.ini").permissions(), fs::perms(0444));
     EXPECT_TRUE(fs::is_symlink(root_ + "/prefix/drive_c/windows/link.ini"));
-    const std::pair<std::wstring, unsigned> refused[] = {
-        {L"c:\\windows\\gone.ini", 1}, {L"c:\\windows", 1}, {L"c:\\windows\\civ.ini", 0},
-        {L"c:\\windows\\civ.ini", 129}, {std::wstring(L"c:\\x\0y", 6), 128}};
-    const std::wstring reasons[] = {L"\"c:\\windows\\gone.ini\" (" + FromNarrow(root_) + L"/prefix/drive_c/windows/gone.ini): no such file or directory", L"not a file", L"0", L"129", L""};
-    for (int i = 0; i < 5; ++i) {
-        const Status status = system_.SetFileAttributes(refused[i].first, refused[i].second);
-        EXPECT_FALSE(status.ok()) << i;
-        EXPECT_NE(status.reason().find(reasons[i]), std::wstring::npos) << status.reason();
-    }
-    const Status unprefixed = LinuxSystem(root_ + "/none", nullptr).SetFileAttributes(L"c:\\windows\\civ.ini", 1);
-    EXPECT_NE(unprefixed.reason().find(L"no Wine prefix"), std::wstring::npos) << unprefixed.reason();
-    EXPECT_EQ(fs::status(root_ + "/prefix/drive_c/windows/civ.ini").permissions(), fs::perms(0644));
+}
+INSTANTIATE_CASES(SetAttributes, "set_attributes");
+
+TEST_F(Host, AttributesNeedAPrefix) {
+    const Status status = LinuxSystem(root_ + "/none", nullptr).SetFileAttributes(L"c:\\windows\\civ.ini", 1);
+    EXPECT_NE(status.reason().find(L"no Wine prefix"), std::wstring::npos) << status.reason();
 }
 
-// ---------------------------------------------------------------- command lines
-TEST(SplitWindowsCommandLine, ReadsWordsAsCommandLineToArgvW) {
-    const std::pair<std::string, Words> cases[] = {
-        {"civ2.exe  -a\t-b  ", {"civ2.exe", "-a", "-b"}},
-        // The program keeps its backslashes and ends at its closing quote.
-        {R"("C:\Program Files\Civ2\civ2.exe" x)", {R"(C:\Program Files\Civ2\civ2.exe)", "x"}},
-        {R"(C:\a\"b" c)", {R"(C:\a\"b")", "c"}},
-        {R"("a b"c d)", {"a b", "c", "d"}},
-        {" x", {"", "x"}},
-        // Arguments: quotes group, backslashes count only before a quote.
-        {R"(p "two words" "" x "open)", {"p", "two words", "", "x", "open"}},
-        {R"(p a\\b c\d a\"b a\\"b c" a\\\"b)", {"p", R"(a\\b)", R"(c\d)", R"(a"b)", R"(a\b c)", R"(a\"b)"}},
-        {R"(p "C:\dir\\" next)", {"p", R"(C:\dir\)", "next"}},
-        // A doubled quote inside quotes is literal and ends the quoting (the old rules).
-        {R"(p "a""b" c)", {"p", R"(a"b c)"}},
-        {R"(p """)", {"p", R"(")"}},
-    };
-    for (const auto& [line, words] : cases) EXPECT_EQ(SplitWindowsCommandLine(line), words) << line;
+class CommandLineWords : public ::testing::TestWithParam<testing::Case> {};
+TEST_P(CommandLineWords, AsCommandLineToArgvW) {
+    std::vector<std::string> words;
+    for (std::size_t i = 1; i < GetParam().fields.size(); ++i) words.push_back(GetParam()[i]);
+    EXPECT_EQ(SplitWindowsCommandLine(GetParam()[0]), words);
 }
+INSTANTIATE_CASES(CommandLineWords, "command_line_words");
 
-// ---------------------------------------------------------------- starting programs
-struct Start {
-    const char* name;
-    const char* wine;  // $WINE, or nullptr for unset
-    std::string line;
-    bool inProgramFolder;
-    std::string expected;  // program|folder|WINEPREFIX|arguments, or "fails:" and a part of the reason
-};
-void PrintTo(const Start& row, std::ostream* out) { *out << row.name; }
-class StartProgram : public Host, public ::testing::WithParamInterface<Start> {};
+class StartProgram : public Host {};
 TEST_P(StartProgram, RunsAsRecordedOrSaysWhy) {
-    const Start& row = GetParam();
-    if (row.wine) setenv("WINE", Expand(row.wine).c_str(), 1);
-    if (row.expected == "fails:Wine is not installed") setenv("PATH", (root_ + "/empty").c_str(), 1);
-    const Status status = system_.StartProgram(FromNarrow(Expand(row.line)), kShowMaximized, row.inProgramFolder);
-    if (row.expected.starts_with("fails:")) {
-        EXPECT_NE(status.reason().find(FromNarrow(Expand(row.expected.substr(6)))), std::wstring::npos) << status.reason();
+    const auto& row = GetParam();
+    if (const auto& set = row.at(0)) {
+        const std::size_t equals = set->find('=');
+        setenv(set->substr(0, equals).c_str(), Expand(set->substr(equals + 1)).c_str(), 1);
+    }
+    const Status status = system_.StartProgram(FromNarrow(Expand(row[1])), kShowMaximized, row[2] == "yes");
+    if (row[3].starts_with("fails:")) {
+        EXPECT_EQ(status.reason(), FromNarrow(Expand(row[3].substr(6))));
         EXPECT_FALSE(fs::exists(record_)) << "something ran after all";
     } else {
         ASSERT_TRUE(status.ok()) << status.reason();
-        EXPECT_EQ(Recorded(), Expand(row.expected));
+        EXPECT_EQ(Recorded(), Expand(row[3]));
     }
     for (const char* marker : {"made1", "made2", "made5"}) EXPECT_FALSE(fs::exists(fs::current_path() / marker));
 }
-INSTANTIATE_TEST_SUITE_P(Rows, StartProgram, ::testing::Values(
-    Start{"WindowsProgramInItsFolder", nullptr, R"("C:\program files\civ2\CIV2.EXE" -multi "two words")", true,
-          "{T}/bin/wine|{T}/prefix/drive_c/Program Files/Civ2|{T}/prefix|{T}/prefix/drive_c/Program Files/Civ2/civ2.exe|-multi|two words"},
-    Start{"WholeTextNamesAFileNotInItsFolder", nullptr, R"(C:\Program Files\Civ2\civ2.exe)", false,
-          "{T}/bin/wine|{CWD}|{T}/prefix|{T}/prefix/drive_c/Program Files/Civ2/civ2.exe"},
-    Start{"NameWineFindsGoesAsWrittenExtensionInAnyCase", nullptr, R"(setup.Bat C:\windows\civ.ini)", false,
-          R"({T}/bin/wine|{CWD}|{T}/prefix|setup.Bat|C:\windows\civ.ini)"},
-    Start{"WineVariableNamesTheLoader", "{T}/own wine/mywine", "{T}/games/civ2.EXE", false,
-          "{T}/own wine/mywine|{CWD}|{T}/prefix|{T}/games/civ2.EXE"},
-    Start{"EmptyWineVariableDoesNotCount", "", "{T}/games/civ2.EXE", false,
-          "{T}/bin/wine|{CWD}|{T}/prefix|{T}/games/civ2.EXE"},
-    Start{"NativeProgramLiterallyWithoutShell", nullptr, "{S}", true, "{S}|{T}/odd 'dir' ; $(touch made1)|(unset)"},
-    Start{"NativeArgumentsAsWords", nullptr, "\"{S}\" 'a' \"b c\" $(touch made5) ;x", false,
-          "{S}|{CWD}|(unset)|'a'|b c|$(touch|made5)|;x"},
-    Start{"BareNameFromPath", nullptr, "fakegame one", true, "{T}/bin/fakegame|{T}/bin|(unset)|one"},
-    Start{"MissingWindowsProgram", nullptr, R"(C:\nowhere\civ2.exe -x)", true, R"(fails:cannot start "C:\nowhere\civ2.exe" ({T}/prefix/drive_c/nowhere/civ2.exe): the file does not exist)"},
-    Start{"MissingNativeProgram", nullptr, "/nowhere/game", true, R"(fails:cannot start "/nowhere/game": the file does not exist)"},
-    Start{"NotOnPath", nullptr, "no-such-program-here", true, "fails:no-such-program-here"},
-    Start{"NotExecutable", nullptr, "{T}/notes.txt", true, R"(fails:cannot start "{T}/notes.txt": the file is not executable)"},
-    Start{"ExecFails", nullptr, "{T}/broken", true, "fails:no such file"},
-    Start{"Folder", nullptr, "{T}/", true, "fails:not a file"},
-    Start{"Empty", nullptr, "  ", true, "fails:empty"},
-    Start{"WineVariableNamesNothing", "/nowhere/wine", R"(C:\Program Files\Civ2\civ2.exe)", true, "fails:/nowhere/wine"},
-    Start{"NoWine", nullptr, R"(C:\Program Files\Civ2\civ2.exe)", true, "fails:Wine is not installed"}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_CASES(StartProgram, "start_program");
 
 // Detached in a session of its own, with no descriptor of ours, and reaped when it ends.
 TEST_F(Host, StartedProgramIsDetachedAndReaped) {
