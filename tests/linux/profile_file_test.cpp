@@ -1,5 +1,7 @@
-// Writing the game's file on disk: golden files byte for byte, what the file keeps, and
-// the order that makes a crash leave the old file or the new one (data on disk first).
+// The game's file read and written as the game under Wine reads it: the engine on bytes
+// (what a read finds, what a write changes, which arguments are refused), then on disk:
+// golden files byte for byte, what the file keeps, and the order that makes a crash
+// leave the old file or the new one (data on disk first).
 #include "platform/linux/profile_file.h"
 
 #include <dlfcn.h>
@@ -10,11 +12,13 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/linux/profile_engine.h"
+#include "support/cases.h"
 #include "support/temp_dir.h"
 
 // Interposed for the whole test program: every fsync and rename, in order, by path.
@@ -37,6 +41,26 @@ namespace fs = std::filesystem;
 using testing::ReadFile;
 using testing::TempDir;
 using testing::WriteFile;
+
+class ProfileRead : public ::testing::TestWithParam<testing::Case> {};
+TEST_P(ProfileRead, AsTheGameReadsIt) {
+    const auto& row = GetParam();
+    const auto value = FindProfileValue(row[0], row[1], row[2]);
+    EXPECT_EQ(value ? std::optional<std::string>(*value) : std::nullopt, row.at(3));
+}
+INSTANTIATE_CASES(ProfileRead, "profile_read");
+
+class ProfileWrite : public ::testing::TestWithParam<testing::Case> {};
+TEST_P(ProfileWrite, PlansTheEditOrSaysWhyNot) {
+    const auto& row = GetParam();
+    const Status check = CheckProfileWrite(row[1], row[2], row[3]);
+    EXPECT_EQ(check.ok() ? std::nullopt : std::optional(check.reason()),
+              row.at(5) ? std::optional(row.wide(5)) : std::nullopt);
+    if (!check.ok()) return;
+    const auto edit = PlanProfileWrite(row[0], row[1], row[2], row[3]);
+    EXPECT_EQ(edit ? std::optional(ApplyProfileEdit(row[0], *edit)) : std::nullopt, row.at(4));
+}
+INSTANTIATE_CASES(ProfileWrite, "profile_write");
 
 const fs::path kGolden = fs::path(QUENBROOK_TEST_DATA) / "profile";
 const std::string kGame = "[Civilization Gold]\r\nSimultaneous=0\r\n";

@@ -122,6 +122,7 @@ TEST_P(SetAttributes, ModeAsWineReadsItOrSaysWhy) {
     EXPECT_EQ(found ? std::optional(st.st_mode & 07777) : std::nullopt,
               row.at(4) ? std::optional(std::stoul(row[4], nullptr, 8)) : std::nullopt);
     EXPECT_LT(getxattr(file.c_str(), "user.DOSATTRIB", nullptr, 0), 0);
+    EXPECT_EQ(system_.IsReadOnly(row.wide(0)) ? "yes" : "no", row[7]);
     EXPECT_TRUE(fs::is_symlink(root_ + "/prefix/drive_c/windows/link.ini"));
 }
 INSTANTIATE_CASES(SetAttributes, "set_attributes");

@@ -1,17 +1,19 @@
-// Windows paths inside the Wine prefix, and the profile calls of LinuxSystem that go
-// through them: the file the game uses is found whatever the letter case, and nothing
-// is ever created by looking.
-#include "platform/linux/wine_paths.h"
-
+// The player's Wine prefix: which one holds civ.ini, Windows paths inside it, the code page
+// its texts are in, and the profile calls of LinuxSystem that go through all three. The
+// game's file is found whatever the letter case, and nothing is ever created by looking.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <set>
+#include <sstream>
 #include <string>
 
+#include "platform/linux/code_page.h"
 #include "platform/linux/linux_system.h"
+#include "platform/linux/prefix_discovery.h"
+#include "platform/linux/wine_paths.h"
 #include "support/cases.h"
 #include "support/temp_dir.h"
 
@@ -21,7 +23,44 @@ namespace {
 namespace fs = std::filesystem;
 using testing::ReadFile;
 using testing::TempDir;
-using testing::WriteFile;
+
+// The file with its folders.
+void WriteFile(const fs::path& file, const std::string& bytes) {
+    fs::create_directories(file.parent_path());
+    testing::WriteFile(file, bytes);
+}
+
+class Discovery : public ::testing::TestWithParam<testing::Case> {};
+TEST_P(Discovery, FindsThePrefixOrAsks) {
+    const auto& row = GetParam();
+    TempDir home;
+    std::istringstream files(row[0]);
+    for (std::string file; std::getline(files, file, '|');)
+        WriteFile(home / file, file.ends_with(".vdf") ? "\"1\"\n{\n\t\"path\"\t\t\"" + (home / "lib").string() + "\"\n}\n"
+                                                      : "[Civ2]\r\n");
+    const auto under = [&](const std::string& p) { return p.empty() ? "" : (home / p).string(); };
+    const PrefixChoice choice = ChoosePrefix(home.path(), under(row[1]), under(row[2]),
+                                             row[3].empty() ? std::nullopt : std::optional(home / row[3]));
+    EXPECT_EQ(choice.prefix.string(), under(row[4]));
+    EXPECT_EQ(choice.how, row.wide(5));
+    std::wstring launchers;
+    for (const LauncherPrefix& candidate : choice.candidates)
+        launchers += (launchers.empty() ? L"" : L"|") + candidate.launcher;
+    EXPECT_EQ(launchers, row.wide(6));
+}
+INSTANTIATE_CASES(Discovery, "prefix_discovery");
+
+// Where the window keeps the answer to "which prefix?".
+TEST(Discovery, TheAnswerIsKeptInOneFileInTheConfigFolder) {
+    TempDir home;
+    EXPECT_EQ(RememberedPrefixFile(home.path(), ""), home / ".config/quenbrook/prefix");
+    EXPECT_EQ(RememberedPrefixFile(home.path(), "relative"), home / ".config/quenbrook/prefix");
+    const fs::path file = RememberedPrefixFile(home.path(), (home / "xdg").string());
+    EXPECT_EQ(file, home / "xdg/quenbrook/prefix");
+    EXPECT_EQ(ReadRememberedPrefix(file), std::nullopt);
+    ASSERT_TRUE(RememberPrefix(file, "/games/civ 2").ok());
+    EXPECT_EQ(ReadRememberedPrefix(file), fs::path("/games/civ 2"));
+}
 
 // Every path under root, to show that an operation created nothing.
 std::set<std::string> Tree(const fs::path& root) {
@@ -45,9 +84,8 @@ TEST(WinePaths, PrefixIsWineprefixElseWineInHome) {
 class WinePrefixes : public ::testing::TestWithParam<testing::Case> {
 protected:
     void SetUp() override {
-        fs::create_directories(dir / "plain/drive_c/WINDOWS");
-        fs::create_directories(dir / "plain/drive_c/Program Files/Civ 2");
         WriteFile(dir / "plain/drive_c/WINDOWS/CIV.INI", "");
+        fs::create_directories(dir / "plain/drive_c/Program Files/Civ 2");
         fs::create_directories(dir / "dos/elsewhere/Program Files/Civ 2");
         WriteFile(dir / "dos/elsewhere/Civ.ini", "");
         fs::create_directories(dir / "dos/dosdevices");
@@ -78,7 +116,6 @@ INSTANTIATE_CASES(WindowsForm, "windows_form");
 class LinuxSystemProfile : public ::testing::Test {
 protected:
     void SetUp() override {
-        fs::create_directories(game.parent_path());
         WriteFile(game, "[Civilization Gold]\r\nSimultaneous=0\r\n");
     }
     TempDir dir;
@@ -120,13 +157,37 @@ TEST_F(LinuxSystemProfile, TheGamesFileWhateverTheCaseAndNothingCreatedByLooking
     EXPECT_EQ(ReadFile(plain), "[S]\r\nk=v\r\n");
 }
 
-TEST_F(LinuxSystemProfile, ReadOnlyMeansNoWriteBitAtAll) {
-    for (const auto& [mode, readOnly] : {std::pair{0444u, true}, {0464u, false}, {0400u, true}, {0200u, false}}) {
-        ASSERT_EQ(::chmod(game.c_str(), mode), 0);
-        EXPECT_EQ(host.IsReadOnly(L"c:\\mps\\civ2\\civ.ini"), readOnly) << std::oct << mode;
-    }
-    EXPECT_FALSE(host.IsReadOnly(L"C:\\MPS\\CIV2\\missing.ini"));
+class CodePageFromRegistryTest : public ::testing::TestWithParam<testing::Case> {};
+TEST_P(CodePageFromRegistryTest, IsTheKeysAcpOnly) {
+    const auto& row = GetParam();
+    const std::optional<unsigned> codePage = CodePageFromRegistry(row[0]);
+    EXPECT_EQ(codePage ? std::optional(std::to_string(*codePage)) : std::nullopt, row.at(1));
 }
+INSTANTIATE_CASES(CodePageFromRegistryTest, "code_page_registry");
+
+class CodePageFromLocaleTest : public ::testing::TestWithParam<testing::Case> {};
+TEST_P(CodePageFromLocaleTest, AsWineTakesIt) {
+    EXPECT_EQ(std::to_string(CodePageFromLocale(GetParam()[0])), GetParam()[1]);
+}
+INSTANTIATE_CASES(CodePageFromLocaleTest, "code_page_locale");
+
+class ProfileEncoding : public ::testing::TestWithParam<testing::Case> {};
+TEST_P(ProfileEncoding, StoredAsWineReadsItShownAsMeantOrRefused) {
+    const auto& row = GetParam();
+    testing::TempDir dir;
+    const fs::path ini = dir / "prefix/drive_c/windows/civ.ini";
+    if (row.at(0))
+        WriteFile(dir / "prefix/system.reg",
+                  "[System\\\\CurrentControlSet\\\\Control\\\\Nls\\\\CodePage]\n\"ACP\"=\"" + row[0] + "\"\n");
+    WriteFile(ini, row[1]);
+    LinuxSystem host(dir / "prefix", nullptr);
+    const Status status = host.WriteProfileString(row.wide(2), row.wide(3), row.wide(4), L"C:\\Windows\\civ.ini");
+    EXPECT_EQ(status.reason(), row.at(6) ? row.wide(6) : L"");
+    EXPECT_EQ(ReadFile(ini), row[5]);
+    const std::wstring shown = row.fields.size() > 7 ? row.wide(7) : row.at(6) ? L"" : row.wide(4);
+    EXPECT_EQ(host.GetProfileString(row.wide(2), row.wide(3), L"", L"C:\\Windows\\civ.ini"), shown);
+}
+INSTANTIATE_CASES(ProfileEncoding, "profile_encoding");
 
 }  // namespace
 }  // namespace quenbrook
