@@ -20,6 +20,7 @@
 #include "platform/linux/linux_system.h"
 #include "platform/linux/narrow.h"
 #include "platform/linux/process.h"
+#include "platform/program_line.h"
 #include "support/cases.h"
 #include "support/temp_dir.h"
 
@@ -178,44 +179,51 @@ TEST_F(Host, StartedProgramIsDetachedAndReaped) {
 
 // The editor and links go through xdg-open as one word, off the caller's thread; the
 // answer comes back on the window's thread, failures as Windows would tell them.
-TEST_F(Host, EditorAndLinksAnswerOnTheWindowThread) {
+class ShellOpen : public Host {};
+TEST_P(ShellOpen, EditorAndLinksAnswerOnTheWindowThread) {
+    const auto& row = GetParam();
+    row.at(0) ? setenv("QUENBROOK_FAKE_EXIT", row[0].c_str(), 1) : setenv("PATH", "/nowhere", 1);
+    std::optional<Status> edited;
+    system_.OpenInEditor(L"C:\\Windows\\Civ.ini", [&](Status s) { edited = s; });
+    ASSERT_TRUE(RunPosted() && edited);
+    EXPECT_EQ(edited->reason(), row.at(1) ? FromNarrow(Expand(*row.at(1))) : L"");
+    if (const auto& expected = row.at(4)) {
+        EXPECT_EQ(Recorded(), Expand(*expected));
+    }
+    Next();
+    // xdg-open waits for a release: ShellOpen is back, and nothing posted, meanwhile.
     const std::wstring link = L"https://example.org/a b?x=1&y='2';$(touch made)";
-    const struct { const char* exit; const wchar_t* editor; long result; unsigned long error; } rows[] = {
-        {"0", L"", 33, 0}, {"3", L"status 3", 0, 3}, {"term", L"signal", 0, 128 + SIGTERM},
-        {nullptr, L"xdg-open is not installed", 0, ENOENT}};
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.exit ? row.exit : "no xdg-open");
-        if (row.exit) setenv("QUENBROOK_FAKE_EXIT", row.exit, 1); else setenv("PATH", "/nowhere", 1);
-        std::optional<Status> edited;
-        std::optional<ShellResult> opened;
-        system_.OpenInEditor(L"C:\\Windows\\Civ.ini", [&](Status s) { edited = s; });
-        ASSERT_TRUE(RunPosted());
-        if (row.exit && std::string(row.exit) == "0") {
-            EXPECT_EQ(Recorded(), root_ + "/bin/xdg-open|" + fs::current_path().string() + "|(unset)|" + root_ +
-                                      "/prefix/drive_c/windows/civ.ini");
-            Next();
-        }
-        // The first link waits for a release: ShellOpen is back, and nothing posted, meanwhile.
-        if (row.result == 33) setenv("QUENBROOK_FAKE_HOLD", (root_ + "/release").c_str(), 1);
-        system_.ShellOpen(link, [&](ShellResult r) { opened = r; });
-        if (row.result == 33) {
-            std::lock_guard lock(mutex_);
-            EXPECT_TRUE(tasks_.empty());
-            WriteFile(root_ + "/release", "");
-        }
-        ASSERT_TRUE(RunPosted());
-        ASSERT_TRUE(edited && opened);
-        EXPECT_EQ(edited->ok(), *row.editor == L'\0');
-        EXPECT_NE(edited->reason().find(row.editor), std::wstring::npos) << edited->reason();
-        EXPECT_EQ(opened->result, row.result);
-        EXPECT_EQ(opened->lastError, row.error);
-        if (row.result == 33) {
-            EXPECT_EQ(Recorded().substr(Recorded().rfind('|') + 1), *ToNarrow(link));
-        }
-        Next();
+    std::optional<ShellResult> opened;
+    setenv("QUENBROOK_FAKE_HOLD", (root_ + "/release").c_str(), 1);
+    system_.ShellOpen(link, [&](ShellResult r) { opened = r; });
+    {
+        std::lock_guard lock(mutex_);
+        EXPECT_TRUE(tasks_.empty() || !row.at(0));
+    }
+    WriteFile(root_ + "/release", "");
+    ASSERT_TRUE(RunPosted() && opened);
+    EXPECT_EQ(std::to_string(opened->result) + " " + std::to_string(opened->lastError), row[2] + " " + row[3]);
+    if (const auto& expected = row.at(5)) {
+        EXPECT_EQ(Recorded(), Expand(*expected));
     }
     EXPECT_FALSE(fs::exists(fs::current_path() / "made"));
 }
+INSTANTIATE_CASES(ShellOpen, "shell_open");
+
+// A command line as CreateProcess reads it: program, arguments, folder, the line given on.
+class ProgramLineRead : public ::testing::TestWithParam<testing::Case> {};
+TEST_P(ProgramLineRead, AsCreateProcessReadsIt) {
+    const auto& row = GetParam();
+    const std::string files = row[1].empty() ? "" : "|" + row[1] + "|";
+    const ProgramLine line =
+        SplitProgramLine(row[0], [&](const std::string& file) { return files.find("|" + file + "|") != std::string::npos; });
+    EXPECT_EQ(line.program, row[2]);
+    EXPECT_EQ(line.arguments, row[3]);
+    EXPECT_EQ(line.folder, row[4]);
+    EXPECT_EQ(line.commandLine, row[5]);
+    EXPECT_EQ(line.found ? "yes" : "no", row[6]);
+}
+INSTANTIATE_CASES(ProgramLineRead, "program_line");
 
 }  // namespace
 }  // namespace quenbrook

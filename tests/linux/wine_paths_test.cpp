@@ -112,34 +112,19 @@ TEST_P(WindowsForm, AsWinepathGivesIt) {
 }
 INSTANTIATE_CASES(WindowsForm, "windows_form");
 
-// The profile calls of LinuxSystem on a prefix of its own.
-class LinuxSystemProfile : public ::testing::Test {
-protected:
-    void SetUp() override {
-        WriteFile(game, "[Civilization Gold]\r\nSimultaneous=0\r\n");
-    }
+// Through LinuxSystem: values come back whole, looking creates nothing, a missing prefix
+// is named, host paths are taken as they are.
+TEST(LinuxSystemProfile, NothingCreatedByLookingHostPathsAsTheyAre) {
     TempDir dir;
-    const fs::path prefix = dir / "prefix";
-    const fs::path game = prefix / "drive_c/MPS/CIV2/CIV.INI";
-    LinuxSystem host{prefix, nullptr};
-};
-
-// The game's file is found whatever the case of the path, and never doubled; values come
-// back whole; looking creates nothing; a missing prefix is named; host paths are taken as they are.
-TEST_F(LinuxSystemProfile, TheGamesFileWhateverTheCaseAndNothingCreatedByLooking) {
-    const std::wstring path = L"C:\\mps\\civ2\\civ.ini";
-    EXPECT_EQ(host.HostPath(path), game.wstring());
-    EXPECT_EQ(host.GetProfileString(L"Civilization Gold", L"Simultaneous", L"?", path), L"0");
-    ASSERT_TRUE(host.WriteProfileString(L"Civilization Gold", L"Simultaneous", L"1", path).ok());
-    EXPECT_EQ(ReadFile(game), "[Civilization Gold]\r\nSimultaneous=1\r\n");
-    EXPECT_EQ(Tree(game.parent_path()), std::set<std::string>{game.string()});
+    WriteFile(dir / "prefix/drive_c/MPS/civ.ini", "");
+    LinuxSystem host(dir / "prefix", nullptr);
     const std::wstring longValue(10000, L'x');
-    ASSERT_TRUE(host.WriteProfileString(L"Civilization Gold", L"Long", longValue, path).ok());
-    EXPECT_EQ(host.GetProfileString(L"Civilization Gold", L"Long", L"", path), longValue);
+    ASSERT_TRUE(host.WriteProfileString(L"S", L"Long", longValue, L"C:\\MPS\\civ.ini").ok());
+    EXPECT_EQ(host.GetProfileString(L"S", L"Long", L"", L"C:\\MPS\\civ.ini"), longValue);
 
     const auto before = Tree(dir.path());
     for (const wchar_t* file : {L"C:\\MPS\\NoSuchFolder\\civ.ini", L"D:\\civ.ini"})
-        EXPECT_EQ(host.GetProfileString(L"Civilization Gold", L"Simultaneous", L"fb", file), L"fb");
+        EXPECT_EQ(host.GetProfileString(L"S", L"Long", L"fb", file), L"fb");
     EXPECT_FALSE(host.IsReadOnly(L"C:\\MPS\\NoSuchFolder\\civ.ini"));
     host.HostPath(L"C:\\New\\civ.ini");
     EXPECT_EQ(Tree(dir.path()), before);
@@ -171,11 +156,12 @@ TEST_P(CodePageFromLocaleTest, AsWineTakesIt) {
 }
 INSTANTIATE_CASES(CodePageFromLocaleTest, "code_page_locale");
 
+// A write and the read after it through LinuxSystem.
 class ProfileEncoding : public ::testing::TestWithParam<testing::Case> {};
 TEST_P(ProfileEncoding, StoredAsWineReadsItShownAsMeantOrRefused) {
     const auto& row = GetParam();
-    testing::TempDir dir;
-    const fs::path ini = dir / "prefix/drive_c/windows/civ.ini";
+    TempDir dir;
+    const fs::path ini = dir / "prefix/drive_c/WINDOWS/CIV.INI";  // found whatever the case, never doubled
     if (row.at(0))
         WriteFile(dir / "prefix/system.reg",
                   "[System\\\\CurrentControlSet\\\\Control\\\\Nls\\\\CodePage]\n\"ACP\"=\"" + row[0] + "\"\n");
