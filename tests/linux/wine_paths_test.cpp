@@ -142,19 +142,18 @@ TEST(LinuxSystemProfile, NothingCreatedByLookingHostPathsAsTheyAre) {
     EXPECT_EQ(ReadFile(plain), "[S]\r\nk=v\r\n");
 }
 
-class CodePageFromRegistryTest : public ::testing::TestWithParam<testing::Case> {};
-TEST_P(CodePageFromRegistryTest, IsTheKeysAcpOnly) {
+// From the key system.reg keeps it in, else as Wine takes it from the locale.
+class CodePage : public ::testing::TestWithParam<testing::Case> {};
+TEST_P(CodePage, AsWineFindsIt) {
     const auto& row = GetParam();
-    const std::optional<unsigned> codePage = CodePageFromRegistry(row[0]);
-    EXPECT_EQ(codePage ? std::optional(std::to_string(*codePage)) : std::nullopt, row.at(1));
+    TempDir prefix;
+    if (row.at(0)) WriteFile(prefix / "system.reg", row[0]);
+    const std::string locale = std::getenv("LC_ALL") ? std::getenv("LC_ALL") : "";
+    ::setenv("LC_ALL", row[1].c_str(), 1);
+    EXPECT_EQ(std::to_string(PrefixCodePage(prefix.path())), row[2]);
+    ::setenv("LC_ALL", locale.c_str(), 1);
 }
-INSTANTIATE_CASES(CodePageFromRegistryTest, "code_page_registry");
-
-class CodePageFromLocaleTest : public ::testing::TestWithParam<testing::Case> {};
-TEST_P(CodePageFromLocaleTest, AsWineTakesIt) {
-    EXPECT_EQ(std::to_string(CodePageFromLocale(GetParam()[0])), GetParam()[1]);
-}
-INSTANTIATE_CASES(CodePageFromLocaleTest, "code_page_locale");
+INSTANTIATE_CASES(CodePage, "code_page");
 
 // A write and the read after it through LinuxSystem.
 class ProfileEncoding : public ::testing::TestWithParam<testing::Case> {};

@@ -1,19 +1,14 @@
 #!/bin/sh
 # Stands in for wine, xdg-open or a game in the process tests. It writes how it was
 # started to $QUENBROOK_FAKE_RECORD, a line each: its path, working folder, WINEPREFIX,
-# process group, session, then each argument. It then ends as $QUENBROOK_FAKE_EXIT
-# says: a number, or "term" to be ended by SIGTERM. With $QUENBROOK_FAKE_HOLD set it
-# first writes its pid to $QUENBROOK_FAKE_RECORD.pid and waits (at most 5 s) for the
-# file $QUENBROOK_FAKE_HOLD names.
+# process group, session, then each argument; then ends as $QUENBROOK_FAKE_EXIT says
+# (a number, or "term": by SIGTERM). With $QUENBROOK_FAKE_HOLD set it first writes its
+# pid to $QUENBROOK_FAKE_RECORD.pid and waits (at most 5 s) for the file that names.
 record=${QUENBROOK_FAKE_RECORD:?}
 if [ -n "${QUENBROOK_FAKE_HOLD:-}" ]; then
     echo $$ > "$record.pid.part.$$"
     mv "$record.pid.part.$$" "$record.pid"
-    tries=0
-    while [ ! -e "$QUENBROOK_FAKE_HOLD" ] && [ "$tries" -lt 250 ]; do
-        sleep 0.02
-        tries=$((tries + 1))
-    done
+    timeout 5 sh -c 'while [ ! -e "$0" ]; do sleep 0.02; done' "$QUENBROOK_FAKE_HOLD"
 fi
 # /proc/PID/stat after the command name: state, parent, process group, session.
 group_and_session() { printf '%s\n' "$3" "$4"; }
