@@ -87,23 +87,37 @@ std::vector<std::string> GoldenCases() {
     return names;
 }
 
-// The expected bytes; writing them again touches nothing; the old value back gives the original.
+// The expected bytes in a new inode with the old mode and owner, its data on disk before
+// it takes civ.ini's place and the folder after (a crash between the two must never leave
+// an empty civ.ini); writing again touches nothing; the old value back gives the original.
 class ProfileGolden : public ::testing::TestWithParam<std::string> {};
 TEST_P(ProfileGolden, WriteRewriteRestore) {
     TempDir dir;
     const fs::path file = dir / "civ.ini";
     const std::string before = ReadFile(kGolden / (GetParam() + ".ini"));
     WriteFile(file, before);
+    ASSERT_EQ(::chmod(file.c_str(), 0660), 0);
+    const bool root = ::geteuid() == 0;
+    ASSERT_TRUE(!root || ::chown(file.c_str(), 4321, 4322) == 0);
+    const ino_t original = Stat(file).st_ino;
+    g_diskCalls.clear();
     const Status status = Enable(file);
     ASSERT_TRUE(status.ok()) << status.reason();
     EXPECT_EQ(ReadFile(file), ReadFile(kGolden / (GetParam() + ".expected.ini")));
-    EXPECT_EQ(ReadProfileValue(file, "Civilization Gold", "Simultaneous"), "1");
+    const struct stat written = Stat(file);
+    EXPECT_NE(written.st_ino, original);
+    EXPECT_EQ(written.st_mode & 07777, 0660u);
+    EXPECT_TRUE(!root || (written.st_uid == 4321 && written.st_gid == 4322)) << written.st_uid;
+    const auto rename = std::find_if(g_diskCalls.begin(), g_diskCalls.end(),
+                                     [](const std::string& c) { return c.starts_with("rename "); });
+    ASSERT_NE(rename, g_diskCalls.end());
+    EXPECT_NE(std::find(g_diskCalls.begin(), rename, "fsync " + rename->substr(7)), rename) << *rename;
+    EXPECT_NE(std::find(rename, g_diskCalls.end(), "fsync " + dir.path().string()), g_diskCalls.end());
 
     const timespec old[2] = {{946684800, 0}, {946684800, 0}};
     ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), old, 0), 0);
-    const ino_t written = Stat(file).st_ino;
     ASSERT_TRUE(Enable(file).ok());
-    EXPECT_EQ(Stat(file).st_ino, written);
+    EXPECT_EQ(Stat(file).st_ino, written.st_ino);
     EXPECT_EQ(Stat(file).st_mtim.tv_sec, 946684800);
 
     if (const auto value = FindProfileValue(before, "Civilization Gold", "Simultaneous")) {
@@ -115,37 +129,10 @@ TEST_P(ProfileGolden, WriteRewriteRestore) {
 INSTANTIATE_TEST_SUITE_P(Files, ProfileGolden, ::testing::ValuesIn(GoldenCases()),
                          [](const auto& info) { return info.param; });
 
-// The new file's data is on disk before it takes civ.ini's place, and the folder after:
-// a crash between the two must never leave an empty civ.ini.
-TEST(ProfileDurability, DataSyncedBeforeRenameFolderAfter) {
+// Links stay links: game/civ.ini -> ../links/civ.ini -> real/target.ini writes the
+// target; a link to a missing file creates the file it names, mode 0644.
+TEST(ProfileKeeps, LinksStayLinks) {
     TempDir dir;
-    WriteFile(dir / "civ.ini", kGame);
-    g_diskCalls.clear();
-    ASSERT_TRUE(Enable(dir / "civ.ini").ok());
-    const auto rename = std::find_if(g_diskCalls.begin(), g_diskCalls.end(),
-                                     [](const std::string& c) { return c.starts_with("rename "); });
-    ASSERT_NE(rename, g_diskCalls.end());
-    EXPECT_NE(std::find(g_diskCalls.begin(), rename, "fsync " + rename->substr(7)), rename) << *rename;
-    EXPECT_NE(std::find(rename, g_diskCalls.end(), "fsync " + dir.path().string()), g_diskCalls.end());
-}
-
-// The replacement is a new inode (atomic) with the old mode and owner. Links stay links:
-// game/civ.ini -> ../links/civ.ini -> real/target.ini writes the target; a link to a
-// missing file creates the file it names, mode 0644.
-TEST(ProfileKeeps, ModeOwnerAndLinks) {
-    TempDir dir;
-    const fs::path file = dir / "civ.ini";
-    for (const mode_t mode : {0604u, 0660u}) {
-        WriteFile(file, kGame);
-        ASSERT_EQ(::chmod(file.c_str(), mode), 0);
-        const bool root = ::geteuid() == 0;
-        ASSERT_TRUE(!root || ::chown(file.c_str(), 4321, 4322) == 0);
-        const ino_t inode = Stat(file).st_ino;
-        ASSERT_TRUE(Enable(file).ok());
-        EXPECT_NE(Stat(file).st_ino, inode);
-        EXPECT_EQ(Stat(file).st_mode & 07777, mode);
-        EXPECT_TRUE(!root || (Stat(file).st_uid == 4321 && Stat(file).st_gid == 4322)) << Stat(file).st_uid;
-    }
     for (const char* folder : {"game", "links", "real"}) fs::create_directories(dir / folder);
     WriteFile(dir / "real/target.ini", kGame);
     fs::create_symlink("../links/civ.ini", dir / "game/civ.ini");
