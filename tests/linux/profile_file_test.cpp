@@ -24,9 +24,8 @@
 // Interposed for the whole test program: every fsync and rename, in order, by path.
 static std::vector<std::string> g_diskCalls;
 extern "C" int fsync(int fd) {
-    char target[4096];
-    const ssize_t n = ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), target, sizeof target);
-    g_diskCalls.push_back("fsync " + std::string(target, static_cast<std::size_t>(std::max<ssize_t>(n, 0))));
+    std::error_code ec;
+    g_diskCalls.push_back("fsync " + std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(fd), ec).string());
     return reinterpret_cast<int (*)(int)>(::dlsym(RTLD_NEXT, "fsync"))(fd);
 }
 extern "C" int rename(const char* from, const char* to) {

@@ -3,7 +3,6 @@
 // xdg-open or a game, which records how it was started.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
