@@ -19,7 +19,5 @@ read -r stat < /proc/$$/stat
     for arg in "$@"; do printf '%s\n' "$arg"; done
 } > "$record.part.$$"
 mv "$record.part.$$" "$record"
-case "${QUENBROOK_FAKE_EXIT:-0}" in
-    term) kill -TERM $$ ;;
-    *) exit "${QUENBROOK_FAKE_EXIT:-0}" ;;
-esac
+[ "${QUENBROOK_FAKE_EXIT:-0}" = term ] && kill -TERM $$
+exit "${QUENBROOK_FAKE_EXIT:-0}"
