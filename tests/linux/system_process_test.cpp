@@ -1,6 +1,7 @@
 // The Linux host's attributes and started programs, against real files in a scratch
 // Wine prefix and a fake program (scripts/fake_program.sh) put in place of wine,
-// xdg-open or a game, which records how it was started.
+// xdg-open or a game, which records how it was started; and command lines read as
+// Windows reads them.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -133,6 +134,7 @@ TEST_F(Host, AttributesNeedAPrefix) {
                                    FromNarrow(root_) + L"/none");
 }
 
+// A program line's words, as the game under Wine gets them.
 class CommandLineWords : public ::testing::TestWithParam<testing::Case> {};
 TEST_P(CommandLineWords, AsCommandLineToArgvW) {
     std::vector<std::string> words;

@@ -2,7 +2,6 @@
 // its texts are in, and the profile calls of LinuxSystem that go through all three. The
 // game's file is found whatever the letter case, and nothing is ever created by looking.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <cstdlib>
 #include <filesystem>
