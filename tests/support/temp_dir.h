@@ -1,6 +1,12 @@
 #pragma once
-// A fresh folder under the system's temporary folder, removed with everything in it.
+// A fresh folder under the system's temporary folder, removed with everything in it,
+// and whole-file helpers for tests: bytes in, bytes out.
+#include <stdlib.h>
+
 #include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -8,8 +14,20 @@ namespace quenbrook::testing {
 
 class TempDir {
 public:
-    TempDir();
-    ~TempDir();
+    TempDir() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "quenbrook-test-XXXXXX").string();
+        if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+        path_ = pattern;
+    }
+    ~TempDir() {
+        namespace fs = std::filesystem;
+        std::error_code ec;
+        // Tests leave files read-only on purpose; make them removable first.
+        // Links are left alone: their targets may lie outside this folder.
+        for (fs::recursive_directory_iterator it(path_, ec), end; !ec && it != end; it.increment(ec))
+            if (!it->is_symlink(ec)) fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+        fs::remove_all(path_, ec);
+    }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
 
@@ -20,8 +38,15 @@ private:
     std::filesystem::path path_;
 };
 
-// Whole-file helpers for tests: bytes in, bytes out.
-std::string ReadFile(const std::filesystem::path& file);
-void WriteFile(const std::filesystem::path& file, std::string_view bytes);
+inline std::string ReadFile(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+inline void WriteFile(const std::filesystem::path& file, std::string_view bytes) {
+    std::ofstream(file, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
 
 }  // namespace quenbrook::testing
