@@ -1,13 +1,15 @@
 #pragma once
-// A platform that opens nothing: it keeps profile files in memory, writes every call as
-// a line of one transcript, in order, and answers as the test scripts it.
-#include <deque>
+// A platform (and a view for Form1) that opens nothing: it keeps profile files in memory,
+// writes every call as a line of one transcript, in order, and answers as the test scripts it.
+#include <algorithm>
+#include <cwctype>
 #include <map>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "main_window/form1.h"
 #include "platform/platform.h"
 
 namespace quenbrook::testing {
@@ -15,11 +17,11 @@ namespace quenbrook::testing {
 // ASCII texts as bytes, for transcripts and failure output.
 inline std::string Narrow(const std::wstring& s) { return std::string(s.begin(), s.end()); }
 
-class FakePlatform : public SystemCalls, public WindowSystem {
+class FakePlatform : public SystemCalls, public WindowSystem, public Form1View {
 public:
     // --- What the test scripts ---
-    // file -> section -> key -> value (names folded to lower case, as Windows matches them).
-    std::map<std::wstring, std::map<std::wstring, std::map<std::wstring, std::wstring>>> files;
+    // "file|section|key" -> value, in lower case (Windows matches the names so).
+    std::map<std::wstring, std::wstring> values;
     std::map<std::wstring, unsigned> attributes;  // last attribute set per file; read-only refuses writes
     // By a call's first word ("write", "attributes", "start", "edit", "shell"): every such
     // call fails with this reason; the shell call throws.
@@ -27,9 +29,10 @@ public:
     bool writesVanish = false;  // writes report success and keep nothing
     bool answerLater = false;   // hold editor and shell answers until RunPending()
     ShellResult shellAnswer{33, 0};
-    std::deque<std::optional<std::wstring>> dialogAnswers;  // nullopt, or none left: cancelled
+    std::optional<std::wstring> picked;  // what every file dialog answers; nullopt: cancelled
 
-    // --- What the test reads: "message TITLE: TEXT", "write S/K=V", "end", ... ---
+    // --- What the test reads: "message TITLE: TEXT", "write S/K=V", "view text T", "end", ...
+    // (reads left out) ---
     std::vector<std::string> calls;
 
     // The held answers arrive: "(answers)" in the transcript, then what they caused.
@@ -40,15 +43,14 @@ public:
 
     std::wstring GetProfileString(const std::wstring& section, const std::wstring& key,
                                   const std::wstring& fallback, const std::wstring& file) override {
-        calls.push_back("read " + Narrow(section) + "/" + Narrow(key));
-        auto& keys = files[Fold(file)][Fold(section)];
-        return keys.contains(Fold(key)) ? keys[Fold(key)] : fallback;
+        const auto v = values.find(Fold(file + L"|" + section + L"|" + key));
+        return v == values.end() ? fallback : v->second;
     }
     Status WriteProfileString(const std::wstring& section, const std::wstring& key,
                               const std::wstring& value, const std::wstring& file) override {
         Status s = Heard("write " + Narrow(section) + "/" + Narrow(key) + "=" + Narrow(value));
         if (s && IsReadOnly(file)) return Status::Fail(L"civ.ini is read-only");
-        if (s && !writesVanish) files[Fold(file)][Fold(section)][Fold(key)] = value;
+        if (s && !writesVanish) values[Fold(file + L"|" + section + L"|" + key)] = value;
         return s;
     }
     Status SetFileAttributes(const std::wstring& file, unsigned attrs) override {
@@ -75,18 +77,17 @@ public:
     }
     std::optional<std::wstring> ShowOpen(const std::wstring& filter, const std::wstring& initialFile) override {
         calls.push_back("dialog " + Narrow(filter) + " at " + Narrow(initialFile));
-        if (dialogAnswers.empty()) return std::nullopt;
-        auto answer = dialogAnswers.front();
-        dialogAnswers.pop_front();
-        return answer;
+        return picked;
     }
     void SetMousePointer(int pointer) override { calls.push_back("pointer " + std::to_string(pointer)); }
     void EndProgram() override { calls.push_back("end"); }
 
+    void SetCiv2Text(const std::wstring& text) override { calls.push_back("view text " + Narrow(text)); }
+    void SetCommand7Enabled(bool on) override { calls.push_back(on ? "view launch on" : "view launch off"); }
+
 private:
     static std::wstring Fold(std::wstring s) {
-        for (wchar_t& c : s)
-            if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+        std::ranges::transform(s, s.begin(), [](wchar_t c) { return static_cast<wchar_t>(std::towlower(c)); });
         return s;
     }
     // Records the call; it fails as scripted for its first word.

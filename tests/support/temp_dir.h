@@ -14,10 +14,8 @@ namespace quenbrook::testing {
 
 class TempDir {
 public:
-    TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "quenbrook-test-XXXXXX").string();
-        if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
+    TempDir() : path_((std::filesystem::temp_directory_path() / "quenbrook-test-XXXXXX").string()) {
+        if (!mkdtemp(path_.data())) throw std::runtime_error("mkdtemp failed");
     }
     ~TempDir() {
         namespace fs = std::filesystem;
@@ -31,17 +29,16 @@ public:
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
 
-    const std::filesystem::path& path() const { return path_; }
-    std::filesystem::path operator/(std::string_view name) const { return path_ / name; }
+    std::filesystem::path path() const { return path_; }
+    std::filesystem::path operator/(std::string_view name) const { return path() / name; }
 
 private:
-    std::filesystem::path path_;
+    std::string path_;
 };
 
 inline std::string ReadFile(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
     std::ostringstream out;
-    out << in.rdbuf();
+    out << std::ifstream(file, std::ios::binary).rdbuf();
     return out.str();
 }
 
