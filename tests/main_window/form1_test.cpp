@@ -16,7 +16,6 @@
 namespace quenbrook {
 namespace {
 
-using testing::FakePlatform;
 using testing::Narrow;
 
 const std::map<std::wstring, void (Form1::*)()> kEvents = {
@@ -32,7 +31,7 @@ class Form1Handlers : public ::testing::TestWithParam<testing::Case> {};
 TEST_P(Form1Handlers, Transcript) {
     const auto& row = GetParam();
     const std::wstring civIni = L"c:\\windows\\civ.ini";
-    FakePlatform fake;
+    testing::FakePlatform fake;
     Form1 form(fake, fake, fake);
     if (row.at(0)) fake.values[civIni + L"|civ2|path"] = row.wide(0);
     form.Form_Load();

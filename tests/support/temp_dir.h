@@ -26,8 +26,7 @@ public:
             if (!it->is_symlink(ec)) fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
         fs::remove_all(path_, ec);
     }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
+    TempDir(const TempDir&) = delete;  // one owner removes the folder
 
     std::filesystem::path path() const { return path_; }
     std::filesystem::path operator/(std::string_view name) const { return path() / name; }
