@@ -80,12 +80,9 @@ def road(tmp, mode, buttons, game_folder):
 
 BINARY, ARTEFACTS = map(os.path.abspath, sys.argv[1:3])
 os.makedirs(ARTEFACTS, exist_ok=True)
-read_end, write_end = os.pipe()
-xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-                        pass_fds=(write_end,), stderr=subprocess.DEVNULL)
-os.close(write_end)
-with os.fdopen(read_end) as numbers:  # Xvfb writes its display number when ready
-    display = ":" + numbers.readline().strip()
+xvfb = subprocess.Popen(["Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+display = ":" + xvfb.stdout.readline().strip()  # written once the server is ready
 failed = 0
 for name, mode, buttons, *expected in ROADS:
     with tempfile.TemporaryDirectory(prefix="quenbrook-e2e-") as tmp:

@@ -16,8 +16,6 @@
 namespace quenbrook {
 namespace {
 
-using testing::Narrow;
-
 const std::map<std::wstring, void (Form1::*)()> kEvents = {
     {L"Command1", &Form1::Command1_Click},   {L"Command2", &Form1::Command2_Click},
     {L"Command3", &Form1::Command3_Click},   {L"Command4", &Form1::Command4_Click},
@@ -42,14 +40,14 @@ TEST_P(Form1Handlers, Transcript) {
         if (kEvents.contains(verb)) (form.*kEvents.at(verb))();
         else if (verb == L"type") form.civ2_Edited(arg);
         else if (verb == L"lock") fake.attributes[civIni] = kAttributeReadOnly;
-        else if (verb == L"fail") fake.failures[Narrow(arg.substr(0, arg.find(L' ')))] = arg.substr(arg.find(L' ') + 1);
+        else if (verb == L"fail") fake.failures[testing::Narrow(arg.substr(0, arg.find(L' ')))] = arg.substr(arg.find(L' ') + 1);
         else if (verb == L"heal") fake.failures.clear();
         else if (verb == L"vanish") fake.writesVanish = true;
         else if (verb == L"pick") fake.picked = arg;
         else if (verb == L"later") fake.answerLater = true;
         else if (verb == L"shell") fake.shellAnswer = {std::stol(arg), std::stoul(arg.substr(arg.find(L' ')))};
         else if (verb == L"answer") fake.RunPending();
-        else FAIL() << "unknown step " << Narrow(step);
+        else FAIL() << "unknown step " << testing::Narrow(step);
     }
     std::vector<std::string> expected;
     for (std::size_t i = 2; i < row.fields.size(); ++i) expected.push_back(row[i]);

@@ -96,12 +96,7 @@ private:
         const auto f = failures.find(call.substr(0, call.find(' ')));
         return f == failures.end() ? Status::Ok() : Status::Fail(f->second);
     }
-    void Answer(std::function<void()> f) {
-        if (answerLater)
-            pending_.push_back(std::move(f));
-        else
-            f();
-    }
+    void Answer(std::function<void()> f) { answerLater ? pending_.push_back(std::move(f)) : f(); }
     std::vector<std::function<void()>> pending_;
 };
 
