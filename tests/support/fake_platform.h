@@ -31,8 +31,7 @@ public:
     ShellResult shellAnswer{33, 0};
     std::optional<std::wstring> picked;  // what every file dialog answers; nullopt: cancelled
 
-    // --- What the test reads: "message TITLE: TEXT", "write S/K=V", "view text T", "end", ...
-    // (reads left out) ---
+    // --- What the test reads: "message TITLE: TEXT", "write S/K=V", "view text T", "end"; no reads ---
     std::vector<std::string> calls;
 
     // The held answers arrive: "(answers)" in the transcript, then what they caused.
