@@ -1,6 +1,12 @@
 #pragma once
-// A fresh folder under the system's temporary folder, removed with everything in it.
+// A fresh folder under the system's temporary folder, removed with everything in it,
+// and whole-file helpers for tests: bytes in, bytes out.
+#include <stdlib.h>
+
 #include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -8,20 +14,35 @@ namespace quenbrook::testing {
 
 class TempDir {
 public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
+    TempDir() : path_((std::filesystem::temp_directory_path() / "quenbrook-test-XXXXXX").string()) {
+        if (!mkdtemp(path_.data())) throw std::runtime_error("mkdtemp failed");
+    }
+    ~TempDir() {
+        namespace fs = std::filesystem;
+        std::error_code ec;
+        // Tests leave files read-only on purpose; make them removable first.
+        // Links are left alone: their targets may lie outside this folder.
+        for (fs::recursive_directory_iterator it(path_, ec), end; !ec && it != end; it.increment(ec))
+            if (!it->is_symlink(ec)) fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+        fs::remove_all(path_, ec);
+    }
+    TempDir(const TempDir&) = delete;  // one owner removes the folder
 
-    const std::filesystem::path& path() const { return path_; }
-    std::filesystem::path operator/(std::string_view name) const { return path_ / name; }
+    std::filesystem::path path() const { return path_; }
+    std::filesystem::path operator/(std::string_view name) const { return path() / name; }
 
 private:
-    std::filesystem::path path_;
+    std::string path_;
 };
 
-// Whole-file helpers for tests: bytes in, bytes out.
-std::string ReadFile(const std::filesystem::path& file);
-void WriteFile(const std::filesystem::path& file, std::string_view bytes);
+inline std::string ReadFile(const std::filesystem::path& file) {
+    std::ostringstream out;
+    out << std::ifstream(file, std::ios::binary).rdbuf();
+    return out.str();
+}
+
+inline void WriteFile(const std::filesystem::path& file, std::string_view bytes) {
+    std::ofstream(file, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
 
 }  // namespace quenbrook::testing
