@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
+#include <iostream>
+#include <iterator>
 
 #include "platform/linux/profile_engine.h"
 
@@ -33,10 +33,8 @@ void CheckWrite(std::string_view content, std::string_view section, std::string_
     const auto edit = PlanProfileWrite(content, section, key, value);
     const bool canonical = ReadsBackAsItself(section, false) && ReadsBackAsItself(key, false) && ReadsBackAsItself(value, true);
     if (!edit) {
-        // Nothing to do is only right when the value is already there.
         const auto now = FindProfileValue(content, section, key);
-        Expect(now.has_value(), "no edit planned, but the key is missing");
-        Expect(!canonical || *now == value, "no edit planned, but the value differs");
+        Expect(now && (!canonical || *now == value), "no edit planned, but the value is not there");
         return;
     }
     Expect(edit->offset <= content.size() && edit->erase <= content.size() - edit->offset, "edit outside the file");
@@ -48,11 +46,11 @@ void CheckWrite(std::string_view content, std::string_view section, std::string_
            "bytes outside the edit changed");
     Expect(!HasBreak(content.substr(edit->offset, edit->erase)), "erased a line break");
     Expect(edit->erase == 0 || !HasBreak(edit->insert), "a changed value split its line");
-    // A new line uses the file's own line break and never glues onto its neighbours.
+    // A new line uses the file's own line break and never glues onto its neighbours (a UTF-8
+    // byte-order mark is no part of the first line).
     if (edit->erase == 0 && HasBreak(edit->insert)) {
         const std::string_view lineBreak = ProfileLineBreak(content);
         Expect(edit->insert.find(lineBreak) != std::string::npos, "a foreign line break");
-        // (A UTF-8 byte-order mark is no part of the first line.)
         const bool lineStart = edit->offset == 0 || HasBreak(content.substr(edit->offset - 1, 1)) ||
                                (edit->offset == 3 && content.starts_with("\xef\xbb\xbf"));
         Expect(lineStart || edit->insert.starts_with(lineBreak), "the new line glued onto the line before it");
@@ -60,15 +58,13 @@ void CheckWrite(std::string_view content, std::string_view section, std::string_
     }
     if (!canonical) return;
     const auto readBack = FindProfileValue(written, section, key);
-    Expect(readBack.has_value() && *readBack == value, "the written key does not read back as written");
+    Expect(readBack && *readBack == value, "the written key does not read back as written");
     Expect(!PlanProfileWrite(written, section, key, value), "writing the same value again would change the file");
-    // Writing the old value back restores the old bytes. (Not after emptying a value: the
-    // blanks that followed it then lie on both sides of the empty one. Nor when a NUL ended
-    // the old value: the bytes after it went with the value.)
+    // Writing the old value back restores the old bytes; not after emptying a value (the blanks
+    // after it then lie on both sides), nor when a NUL ended the old value (what followed went).
     const auto before = FindProfileValue(content, section, key);
     const bool nulInValue = content.substr(edit->offset, edit->erase).find('\0') != std::string_view::npos;
-    if (before && !value.empty() && !nulInValue && ReadsBackAsItself(*before, true) &&
-        CheckProfileWrite(section, key, *before)) {
+    if (before && !value.empty() && !nulInValue && ReadsBackAsItself(*before, true) && CheckProfileWrite(section, key, *before)) {
         const auto undo = PlanProfileWrite(written, section, key, *before);
         Expect(undo && ApplyProfileEdit(written, *undo) == content, "writing the old value back does not restore the file");
     }
@@ -97,15 +93,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 }
 
 #ifdef QUENBROOK_FUZZ_REPLAY
-// Without libFuzzer (GCC, the usual CI run): each file of the checked-in corpus once.
-int main(int argc, char** argv) {
-    int files = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(argc > 1 ? argv[1] : ".")) {
-        std::ifstream in(entry.path(), std::ios::binary);
-        const std::string bytes((std::istreambuf_iterator<char>(in)), {});
-        LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-        ++files;
-    }
-    return files > 0 ? 0 : 1;
+// Without libFuzzer (GCC, the usual CI run): one input, from standard input.
+int main() {
+    const std::string input((std::istreambuf_iterator<char>(std::cin)), {});
+    return LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(input.data()), input.size());
 }
 #endif
