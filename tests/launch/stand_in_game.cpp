@@ -5,8 +5,7 @@
 #include <cstdio>
 
 int main() {
-    char folder[MAX_PATH] = {};
-    char option[64] = {};
+    char folder[MAX_PATH] = {}, option[64] = {};
     GetCurrentDirectoryA(sizeof folder, folder);
     GetPrivateProfileStringA("Civilization Gold", "Simultaneous", "(none)", option, sizeof option, "civ.ini");
     FILE* out = std::fopen("started.txt", "w");

@@ -18,9 +18,7 @@ class Watch : public ::testing::TestWithParam<testing::Case> {};
 TEST_P(Watch, StartedOrWhyNot) {
     const auto& row = GetParam();
     testing::TempDir temp;
-    fs::create_directories(temp / "prefix" / "drive_c");
-    fs::create_directories(temp / "lib" / "wine");
-    fs::create_directories(temp / "bin");
+    for (const char* folder : {"prefix/drive_c", "lib/wine", "bin"}) fs::create_directories(temp / folder);
     // A 32-bit program's header: "MZ", at 0x3c the PE header's offset, "PE\0\0", machine 0x14c.
     WriteFile(temp / "prefix" / "drive_c" / "civ2.exe", "MZ" + std::string(58, '\0') + std::string("@\0\0\0PE\0\0L\x01", 10));
     std::istringstream libs(row[1]);
@@ -30,7 +28,6 @@ TEST_P(Watch, StartedOrWhyNot) {
     fs::permissions(wine, fs::perms(0755));
     setenv("WINE", wine.c_str(), 1);
     setenv("XDG_STATE_HOME", (temp / "state").c_str(), 1);
-
     const Status status = LinuxSystem(temp / "prefix", nullptr).StartProgram(L"C:\\civ2.exe", 3, true);
     std::string reason(row[3]);
     if (const auto at = reason.find("{wine}"); at != std::string::npos) reason.replace(at, 6, wine.string());
