@@ -1,13 +1,12 @@
 // libFuzzer target for the profile engine: whatever the content, section, key and value,
 // the engine never crashes, and a write changes only the one line it is about and reads
-// back as written. Input: "section\0key\0value\0content" (the content may hold NULs of
-// its own); with fewer than three NULs the whole input is the content and the write is
-// Simultaneous=1 in [Civilization Gold], as the program makes it.
+// back as written.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <string>
-#include <string_view>
+#include <iostream>
+#include <iterator>
 
 #include "platform/linux/profile_engine.h"
 
@@ -16,9 +15,8 @@ namespace {
 using namespace quenbrook;
 
 void Expect(bool ok, const char* what) {
-    if (ok) return;
-    std::fprintf(stderr, "invariant broken: %s\n", what);
-    std::abort();
+    if (!ok) std::fprintf(stderr, "invariant broken: %s\n", what);
+    if (!ok) std::abort();
 }
 
 bool HasBreak(std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; }
@@ -31,80 +29,61 @@ bool ReadsBackAsItself(std::string_view s, bool isValue) {
     return !(isValue && s.size() >= 2 && (s.front() == '"' || s.front() == '\'') && s.front() == s.back());
 }
 
-// Takes the next NUL-terminated field off input; false when no NUL is left.
-bool TakeField(std::string_view& input, std::string_view& field) {
-    const std::size_t nul = input.find('\0');
-    if (nul == std::string_view::npos) return false;
-    field = input.substr(0, nul);
-    input.remove_prefix(nul + 1);
-    return true;
-}
-
-void CheckWrite(std::string_view content, std::string_view section, std::string_view key,
-                std::string_view value) {
+void CheckWrite(std::string_view content, std::string_view section, std::string_view key, std::string_view value) {
     const auto edit = PlanProfileWrite(content, section, key, value);
-    const bool canonical = ReadsBackAsItself(section, false) && ReadsBackAsItself(key, false) &&
-                           ReadsBackAsItself(value, true);
+    const bool canonical = ReadsBackAsItself(section, false) && ReadsBackAsItself(key, false) && ReadsBackAsItself(value, true);
     if (!edit) {
-        // Nothing to do is only right when the value is already there.
         const auto now = FindProfileValue(content, section, key);
-        Expect(now.has_value(), "no edit planned, but the key is missing");
-        Expect(!canonical || *now == value, "no edit planned, but the value differs");
+        Expect(now && (!canonical || *now == value), "no edit planned, but the value is not there");
         return;
     }
-    Expect(edit->offset <= content.size() && edit->erase <= content.size() - edit->offset,
-           "edit outside the file");
+    Expect(edit->offset <= content.size() && edit->erase <= content.size() - edit->offset, "edit outside the file");
+    // Around the edited span every byte is the old one; the erased span lies inside one line,
+    // and a changed value stays on its line.
     const std::string written = ApplyProfileEdit(content, *edit);
-
-    // Checked on the bytes themselves: the bytes around the edited span are the old ones,
-    // the erased span lies inside one line, and a changed value stays on its line.
-    const std::string_view out = written;
-    Expect(written.size() == content.size() - edit->erase + edit->insert.size(), "size");
-    Expect(out.substr(0, edit->offset) == content.substr(0, edit->offset), "bytes before the edit changed");
-    Expect(out.substr(edit->offset + edit->insert.size()) == content.substr(edit->offset + edit->erase),
-           "bytes after the edit changed");
+    Expect(written == std::string(content.substr(0, edit->offset)) + edit->insert +
+                          std::string(content.substr(edit->offset + edit->erase)),
+           "bytes outside the edit changed");
     Expect(!HasBreak(content.substr(edit->offset, edit->erase)), "erased a line break");
     Expect(edit->erase == 0 || !HasBreak(edit->insert), "a changed value split its line");
-    // A new line uses the file's own line break and never glues onto its neighbours.
+    // A new line uses the file's own line break and never glues onto its neighbours (a UTF-8
+    // byte-order mark is no part of the first line).
     if (edit->erase == 0 && HasBreak(edit->insert)) {
         const std::string_view lineBreak = ProfileLineBreak(content);
         Expect(edit->insert.find(lineBreak) != std::string::npos, "a foreign line break");
-        // (A UTF-8 byte-order mark is no part of the first line.)
         const bool lineStart = edit->offset == 0 || HasBreak(content.substr(edit->offset - 1, 1)) ||
                                (edit->offset == 3 && content.starts_with("\xef\xbb\xbf"));
-        Expect(lineStart || edit->insert.starts_with(lineBreak),
-               "the new line glued onto the line before it");
-        Expect(edit->offset == content.size() || edit->insert.ends_with(lineBreak),
-               "the new line glued onto the line after it");
+        Expect(lineStart || edit->insert.starts_with(lineBreak), "the new line glued onto the line before it");
+        Expect(edit->offset == content.size() || edit->insert.ends_with(lineBreak), "the new line glued onto the line after it");
     }
     if (!canonical) return;
     const auto readBack = FindProfileValue(written, section, key);
-    Expect(readBack.has_value() && *readBack == value, "the written key does not read back as written");
+    Expect(readBack && *readBack == value, "the written key does not read back as written");
     Expect(!PlanProfileWrite(written, section, key, value), "writing the same value again would change the file");
-    // Writing the old value back restores the old bytes. (Not after emptying a value: the
-    // blanks that followed it then lie on both sides of the empty one. Nor when a NUL ended
-    // the old value: the bytes after it went with the value.)
+    // Writing the old value back restores the old bytes; not after emptying a value (the blanks
+    // after it then lie on both sides), nor when a NUL ended the old value (what followed went).
     const auto before = FindProfileValue(content, section, key);
     const bool nulInValue = content.substr(edit->offset, edit->erase).find('\0') != std::string_view::npos;
-    if (before && !value.empty() && !nulInValue && ReadsBackAsItself(*before, true) &&
-        CheckProfileWrite(section, key, *before)) {
+    if (before && !value.empty() && !nulInValue && ReadsBackAsItself(*before, true) && CheckProfileWrite(section, key, *before)) {
         const auto undo = PlanProfileWrite(written, section, key, *before);
-        Expect(undo && ApplyProfileEdit(written, *undo) == content,
-               "writing the old value back does not restore the file");
+        Expect(undo && ApplyProfileEdit(written, *undo) == content, "writing the old value back does not restore the file");
     }
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::string_view input(reinterpret_cast<const char*>(data), size);
-    std::string_view content = input, section, key, value;
-    if (!(TakeField(content, section) && TakeField(content, key) && TakeField(content, value))) {
-        content = input;
-        section = "Civilization Gold";
-        key = "Simultaneous";
-        value = "1";
+    // "section\0key\0value\0content" (the content may hold NULs of its own); with fewer NULs,
+    // all of it is the content and the write is the program's own, Simultaneous=1.
+    std::string_view content(reinterpret_cast<const char*>(data), size);
+    std::string_view names[3] = {"Civilization Gold", "Simultaneous", "1"};
+    if (std::ranges::count(content, '\0') >= 3) {
+        for (std::string_view& name : names) {
+            name = content.substr(0, content.find('\0'));
+            content.remove_prefix(name.size() + 1);
+        }
     }
+    const auto& [section, key, value] = names;
     // Reading never fails, whatever the names.
     (void)FindProfileValue(content, section, key);
     (void)FindProfileValue(content, key, value);
@@ -112,3 +91,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (CheckProfileWrite(section, key, value)) CheckWrite(content, section, key, value);
     return 0;
 }
+
+#ifdef QUENBROOK_FUZZ_REPLAY
+// Without libFuzzer (GCC, the usual CI run): one input, from standard input.
+int main() {
+    const std::string input((std::istreambuf_iterator<char>(std::cin)), {});
+    return LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(input.data()), input.size());
+}
+#endif

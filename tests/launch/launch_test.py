@@ -1,99 +1,51 @@
-"""quenbrook --launch starting a 32-bit stand-in game under the real Wine (wine32).
-
-Usage: launch_test.py QUENBROOK STAND_IN_EXE [unittest options]
-One Wine prefix is made for the whole run; each row stores a path and launches it.
-"""
+"""quenbrook --launch starting a 32-bit stand-in game under the real Wine (wine32), each row
+of launch_wine32 in one Wine prefix made for the run. Usage: launch_test.py QUENBROOK STAND_IN_EXE"""
 import os
+import pathlib
 import shutil
 import subprocess
 import sys
 import tempfile
 import time
-import unittest
 
-QUENBROOK, STAND_IN = sys.argv[1], sys.argv[2]
-del sys.argv[1:3]
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import cases  # noqa: E402
 
-
-class LaunchTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.root = tempfile.mkdtemp(prefix="quenbrook-launch-")
-        cls.prefix = os.path.join(cls.root, "prefix")
-        cls.env = dict(os.environ, WINEPREFIX=cls.prefix, WINEDEBUG="-all",
-                       XDG_STATE_HOME=os.path.join(cls.root, "state"))
-        subprocess.run(["wineboot", "-i"], env=cls.env, check=True,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        subprocess.run(["wineserver", "-w"], env=cls.env, check=True)
-        drive_c = os.path.join(cls.prefix, "drive_c")
-        cls.game_folder = os.path.join(drive_c, "Games", "Civ Two")
-        os.makedirs(cls.game_folder)
-        shutil.copy(STAND_IN, os.path.join(cls.game_folder, "Civ2.exe"))
-        os.makedirs(os.path.join(drive_c, "Bad"))
-        with open(os.path.join(drive_c, "Bad", "Civ2.exe"), "wb") as f:
-            f.write(bytes(range(256)) * 8)
-        with open(os.path.join(drive_c, "Bad", "Stub.exe"), "wb") as f:
-            f.write(b"MZ" + bytes(range(256)) * 8)
-
-    @classmethod
-    def tearDownClass(cls):
-        subprocess.run(["wineserver", "-k"], env=cls.env)
-        shutil.rmtree(cls.root, ignore_errors=True)
-
-    def launch(self, stored):
-        with open(os.path.join(self.prefix, "drive_c", "windows", "civ.ini"), "w") as f:
-            f.write(f"[Civ2]\r\nPath={stored}\r\n")
-        subprocess.run([QUENBROOK, "--enable"], env=self.env, check=True)
+quenbrook, stand_in = sys.argv[1:3]
+root = pathlib.Path(tempfile.mkdtemp(prefix="quenbrook-launch-"))
+drive_c = root / "prefix" / "drive_c"
+record = drive_c / "Games" / "Civ Two" / "started.txt"
+env = dict(os.environ, WINEPREFIX=str(root / "prefix"), WINEDEBUG="-all", XDG_STATE_HOME=str(root / "state"))
+wrong = []
+try:
+    subprocess.run(["wineboot", "-i"], env=env, check=True, capture_output=True)
+    subprocess.run(["wineserver", "-w"], env=env, check=True)
+    # The game, a file of no known kind, and a DOS header alone.
+    for name, data in [("Games/Civ Two/Civ2.exe", pathlib.Path(stand_in).read_bytes()),
+                       ("Bad/Civ2.exe", bytes(range(256)) * 8), ("Bad/Stub.exe", b"MZ" + bytes(range(256)) * 8)]:
+        (drive_c / name).parent.mkdir(parents=True, exist_ok=True)
+        (drive_c / name).write_bytes(data)
+    for name, (stored, outcome, expected) in cases.load("launch_wine32"):
+        (drive_c / "windows" / "civ.ini").write_text(f"[Civ2]\r\nPath={stored}\r\n")
+        subprocess.run([quenbrook, "--enable"], env=env, check=True)
+        record.unlink(missing_ok=True)
         started = time.monotonic()
-        # As a launcher runs it: output captured, so the call returns only once nothing
-        # else holds our pipe.
-        done = subprocess.run([QUENBROOK, "--launch"], env=self.env, capture_output=True,
-                              text=True, timeout=60)
-        return done, time.monotonic() - started
-
-    def test_started_games(self):
-        record = os.path.join(self.game_folder, "started.txt")
-        rows = [
-            ("unquoted path with a blank and an argument",
-             r"C:\Games\Civ Two\Civ2.exe -nosound", r'"C:\Games\Civ Two\Civ2.exe" -nosound'),
-            ("quoted path", r'"C:\Games\Civ Two\Civ2.exe"', r'"C:\Games\Civ Two\Civ2.exe"'),
-        ]
-        for name, stored, line in rows:
-            with self.subTest(name):
-                if os.path.exists(record):
-                    os.remove(record)
-                done, took = self.launch(stored)
-                self.assertEqual((done.returncode, done.stdout, done.stderr), (0, "", ""))
-                self.assertLess(took, 3.0)
-                deadline = time.monotonic() + 20
-                while not os.path.exists(record) and time.monotonic() < deadline:
-                    time.sleep(0.1)
-                with open(record) as f:
-                    seen = f.read().splitlines()
-                # Still running after we returned: it has not written "ended" yet.
-                self.assertEqual(seen, [f"line: {line}", r"folder: C:\Games\Civ Two",
-                                        "option: 1"])
-                print(f"{name}: --launch returned after {took:.2f} s")
-
-    def test_failures(self):
-        rows = [
-            ("corrupt exe", r"C:\Bad\Civ2.exe",
-             [r'cannot start "C:\Bad\Civ2.exe" through Wine',
-              "Application could not be started, or no application associated with the "
-              "specified file."]),
-            ("DOS header only", r"C:\Bad\Stub.exe",
-             ["status 52", r"winevdm: C:\Bad\Stub.exe is a DOS application, you need to install DOSBox."]),
-            ("missing path with blanks", r"C:\Program Files\Civ 3\Civ2.exe -x",
-             [r'cannot start "C:\Program Files\Civ 3\Civ2.exe"', "the file does not exist"]),
-        ]
-        for name, stored, parts in rows:
-            with self.subTest(name):
-                done, took = self.launch(stored)
-                self.assertEqual(done.returncode, 1, done.stderr)
-                for part in parts:
-                    self.assertIn(part, done.stderr)
-                print(f"{name}: failed after {took:.2f} s: {done.stderr.strip()}")
-
-
-if __name__ == "__main__":
-    unittest.main()
+        # Output captured, as a launcher does: the call returns only once nothing else holds
+        # our pipe, and the game (which runs 5 s) must not.
+        done = subprocess.run([quenbrook, "--launch"], env=env, capture_output=True, text=True, timeout=60)
+        took = time.monotonic() - started
+        if outcome == "failed":
+            seen = done.stderr
+            right = done.returncode == 1 and all(part in seen for part in expected.split("|"))
+        else:
+            deadline = time.monotonic() + 20
+            while not (record.exists() and record.stat().st_size) and time.monotonic() < deadline:
+                time.sleep(0.1)
+            seen = record.read_text() if record.exists() else "(no started.txt)"
+            right = (done.returncode, done.stdout, done.stderr, seen) == (0, "", "", expected) and took < 3.0
+        print(f"{name}: {'as expected' if right else 'WRONG'}, status {done.returncode} after {took:.2f} s:\n{seen}")
+        wrong += [] if right else [name]
+finally:
+    subprocess.run(["wineserver", "-k"], env=env)
+    shutil.rmtree(root, ignore_errors=True)
+sys.exit(f"wrong: {', '.join(wrong)}" if wrong else 0)
