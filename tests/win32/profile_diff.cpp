@@ -1,11 +1,10 @@
 // The differential test of the profile engine (Linux host side): the game reads civ.ini
 // through Wine's profile calls, so every read of ours must agree with Wine's, and after
-// every write of ours Wine must read back what was written.
-//   profile_diff generate FOLDER   writes each case's file before and after each of our
-//                                  writes, and batch.txt, the reads for profile_oracle.exe
-//   profile_diff compare FOLDER    compares Wine's answers (results.txt) with the engine's
-// The corpus: the hand-written cases of tests/data/cases/profile_differential.txt, then
-// files and operations generated from a fixed seed.
+// every write of ours Wine must read back what was written. The corpus: the hand-written
+// cases of tests/data/cases/profile_differential.txt, then cases from a fixed seed.
+//   profile_diff generate FOLDER   each case's file before and after each of our writes,
+//                                  and batch.txt, the reads for profile_oracle.exe
+//   profile_diff compare FOLDER    Wine's answers (results.txt) against the engine's
 #include <cctype>
 #include <cstdint>
 #include <fstream>
@@ -20,14 +19,10 @@
 
 namespace {
 
-using quenbrook::ApplyProfileEdit;
-using quenbrook::CheckProfileWrite;
-using quenbrook::FindProfileValue;
-using quenbrook::PlanProfileWrite;
+using namespace quenbrook;
 
 constexpr std::uint64_t kSeed = 0x5157'454e'4252'4f4fULL;
 constexpr int kGeneratedCases = 600;
-const std::string kMark = "\xef\xbb\xbf";
 const std::string kMissing = "\x01missing";  // profile_oracle's answer for a missing key
 
 struct Op {
@@ -62,7 +57,8 @@ std::vector<Case> HandCases() {
         for (std::size_t i = 1; i < row.fields.size(); i += c.ops.back().write ? 4 : 3) {
             const bool write = row.at(i) == "write";
             if (!write && row.at(i) != "read") throw std::runtime_error(row.name + ": not read or write");
-            c.ops.push_back({write, row.at(i + 1).value(), row.at(i + 2).value(), write ? row.at(i + 3).value() : ""});
+            c.ops.push_back({write, row.at(i + 1).value(), row.at(i + 2).value(),
+                             write ? row.at(i + 3).value() : ""});
         }
         cases.push_back(c);
     }
@@ -112,7 +108,7 @@ Case GeneratedCase(Random& r, int index) {
     auto brk = [&] { return mixed ? r.Pick(breaks) : mainBreak; };
 
     const bool utf8 = r.Chance(10);
-    if (utf8) c.content = kMark;
+    if (utf8) c.content = "\xef\xbb\xbf";
     std::vector<std::pair<std::string, std::string>> pairs;
     const int sections = 1 + r.Below(5);
     for (int s = 0; s < sections; ++s) {
@@ -203,14 +199,13 @@ std::string ReadsBackAs(std::string v) {
     return v;
 }
 
-// A text for the log: its start, quoted, with bytes outside printable ASCII in hex.
+// A text for the log: the hex of its start.
 std::string Show(const std::string& text) {
     if (text == kMissing) return "(missing)";
-    std::string out = "\"";
+    std::string out = "hex ";
     for (unsigned char ch : text.substr(0, 60))
-        out += ch >= ' ' && ch < 0x7f ? std::string(1, static_cast<char>(ch))
-                                      : std::string{'\\', 'x', "0123456789abcdef"[ch >> 4], "0123456789abcdef"[ch & 15]};
-    return out + "\"";
+        out += {"0123456789abcdef"[ch >> 4], "0123456789abcdef"[ch & 15]};
+    return out;
 }
 
 // What is wrong with Wine's answer to r, the next answer in results, or the empty text.

@@ -15,7 +15,8 @@ int main(int argc, char** argv) {
     std::ofstream results(argv[3], std::ios::binary | std::ios::trunc);
     std::vector<char> buffer(1 << 20);
     std::string file, section, key;
-    while (std::getline(batch, file, '\0') && std::getline(batch, section, '\0') && std::getline(batch, key, '\0')) {
+    while (std::getline(batch, file, '\0') && std::getline(batch, section, '\0') &&
+           std::getline(batch, key, '\0')) {
         const std::string path = std::string(argv[1]) + "\\" + file;
         const DWORD n = GetPrivateProfileStringA(section.c_str(), key.c_str(), "\x01missing", buffer.data(),
                                                  static_cast<DWORD>(buffer.size()), path.c_str());
