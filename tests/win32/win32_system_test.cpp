@@ -18,6 +18,7 @@
 namespace quenbrook {
 namespace {
 
+constexpr const wchar_t* kOriginal = L"C:\\Windows\\civ.ini";
 const std::map<std::string, WriteAccess> kAccess{
     {"Allowed", WriteAccess::Allowed}, {"ReadOnly", WriteAccess::ReadOnly}, {"Denied", WriteAccess::Denied}};
 
@@ -25,8 +26,10 @@ class ChooseCivIniTest : public ::testing::TestWithParam<testing::Case> {};
 
 TEST_P(ChooseCivIniTest, PicksTheFileTheGameReads) {
     const testing::Case& row = GetParam();
-    const auto policy = [&](std::size_t i) { return row.at(i) ? std::optional(std::stoul(*row.at(i))) : std::nullopt; };
-    const CivIniFacts facts{L"C:\\Windows\\civ.ini", row[0] == "yes", policy(1), policy(2), row.wide(3),
+    const auto policy = [&](std::size_t i) {
+        return row.at(i) ? std::optional(std::stoul(*row.at(i))) : std::nullopt;
+    };
+    const CivIniFacts facts{kOriginal, row[0] == "yes", policy(1), policy(2), row.wide(3),
                             row[4] == "yes", kAccess.at(row[5])};
     EXPECT_EQ(ChooseCivIni(facts), (CivIniChoice{row.wide(6), row[7] == "yes"}));
 }
@@ -58,7 +61,8 @@ protected:
         }
     }
     void TearDown() override {
-        for (const std::wstring& f : {original, copy}) SetFileAttributesA(ToAnsi(f)->c_str(), FILE_ATTRIBUTE_NORMAL);
+        for (const std::wstring& f : {original, copy})
+            SetFileAttributesA(ToAnsi(f)->c_str(), FILE_ATTRIBUTE_NORMAL);
         const std::string from = *ToAnsi(root) + std::string(2, '\0');
         SHFILEOPSTRUCTA remove{nullptr, FO_DELETE, from.c_str(), nullptr,
                                FOF_NOCONFIRMATION | FOF_NOERRORUI | FOF_SILENT, FALSE, nullptr, nullptr};
@@ -80,13 +84,13 @@ TEST_P(CivIniFilesTest, EveryOperationUsesTheDecidedFile) {
     const std::string originalBefore = ReadBytes(original);
     const bool toCopy = row[2] == "copy";
     const std::wstring used = toCopy ? copy : original;
-    ASSERT_TRUE(system.WriteProfileString(L"Civilization Gold", L"Simultaneous", L"1", L"C:\\Windows\\civ.ini"));
+    ASSERT_TRUE(system.WriteProfileString(L"Civilization Gold", L"Simultaneous", L"1", kOriginal));
     // The copy made by the write is what the lock in the same run changes.
-    ASSERT_TRUE(system.SetFileAttributes(L"C:\\Windows\\civ.ini", kAttributeReadOnly));
+    ASSERT_TRUE(system.SetFileAttributes(kOriginal, kAttributeReadOnly));
     EXPECT_EQ(ReadBytes(used), row[3]);
     EXPECT_TRUE(GetFileAttributesA(ToAnsi(used)->c_str()) & FILE_ATTRIBUTE_READONLY);
-    EXPECT_TRUE(system.IsReadOnly(L"C:\\Windows\\civ.ini"));
-    EXPECT_EQ(system.GetProfileString(L"Civilization Gold", L"Simultaneous", L"", L"C:\\Windows\\civ.ini"), L"1");
+    EXPECT_TRUE(system.IsReadOnly(kOriginal));
+    EXPECT_EQ(system.GetProfileString(L"Civilization Gold", L"Simultaneous", L"", kOriginal), L"1");
     EXPECT_EQ(system.HostPath(L"c:\\windows\\civ.ini"), used);
     EXPECT_EQ(ReadBytes(toCopy ? original : copy), toCopy ? originalBefore : "<missing>");
     // Any other file is used as named.
@@ -100,8 +104,10 @@ TEST_P(RefusalTest, SaysWhyBeforeTheFileIsTouched) {
     const testing::Case& row = GetParam();
     const std::wstring file = TempFolder() + L"quenbrook-refusal.ini";
     WriteBytes(file, "[Civ2]\r\nPath=old\r\n");
-    SetFileAttributesA(ToAnsi(file)->c_str(), row[3] == "yes" ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL);
-    EXPECT_EQ(Win32System().WriteProfileString(row.wide(0), row.wide(1), row.wide(2), file).reason(), row.wide(4));
+    SetFileAttributesA(ToAnsi(file)->c_str(),
+                       row[3] == "yes" ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL);
+    const Status refused = Win32System().WriteProfileString(row.wide(0), row.wide(1), row.wide(2), file);
+    EXPECT_EQ(refused.reason(), row.wide(4));
     EXPECT_EQ(ReadBytes(file), "[Civ2]\r\nPath=old\r\n");
     SetFileAttributesA(ToAnsi(file)->c_str(), FILE_ATTRIBUTE_NORMAL);
     DeleteFileA(ToAnsi(file)->c_str());
