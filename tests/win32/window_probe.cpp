@@ -40,10 +40,11 @@ int main(int argc, char** argv) {
         GetCurrentDirectoryA(sizeof folder, folder);
         STARTUPINFOA startup{};
         GetStartupInfoA(&startup);
-        std::ofstream("started.txt") << folder << '\n'
-                                     << ((startup.dwFlags & STARTF_USESHOWWINDOW) ? startup.wShowWindow : -1) << '\n';
+        const int style = (startup.dwFlags & STARTF_USESHOWWINDOW) ? startup.wShowWindow : -1;
+        std::ofstream("started.txt") << folder << '\n' << style << '\n';
     } else if (what == "points") {
-        std::cout << "Form1 " << ToPixels(MainWindow().clientWidth) << ' ' << ToPixels(MainWindow().clientHeight) << '\n';
+        std::cout << "Form1 " << ToPixels(MainWindow().clientWidth) << ' '
+                  << ToPixels(MainWindow().clientHeight) << '\n';
         for (const Control& c : Controls()) {
             const Control* box = c.container.empty() ? nullptr : Find(c.container);
             std::cout << c.name << ' ' << ToPixels((box ? box->left : 0) + c.left + c.width / 2) << ' '
