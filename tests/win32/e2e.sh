@@ -16,7 +16,7 @@ check() {
   if "${@:2}"; then echo "ok - $1"; else echo "not ok - $1" && failed=1; fi
 }
 wait_for() { for _ in $(seq 100); do "$@" && return 0; sleep 0.2; done; return 1; }
-has() { tr -d '\r' <"$1" 2>/dev/null | grep -qxF "$2"; }
+has() { tr -d '\r' 2>/dev/null <"$1" | grep -qxF "$2"; }
 writable() { [ -n "$(find "$1" -perm -u=w)" ]; }
 locked() { [ -e "$1" ] && ! writable "$1"; }
 reg_set() { timeout 60 wine reg add "$1" /v "$2" /t "$3" /d "$4" /f </dev/null >/dev/null 2>&1; }
@@ -87,13 +87,14 @@ running() { kill -0 "$app" 2>/dev/null; }
 ended() { ! running; }
 buttons() { [ "$(probe buttons)" = "$1" ]; }
 editor() { [ "$(windows 'civ.ini')" -eq "$1" ]; }
-started() { [ "$(tr -d '\r' <"$game_dir/started.txt" 2>/dev/null | paste -sd'|')" = "$1" ]; }
+started() { [ "$(tr -d '\r' 2>/dev/null <"$game_dir/started.txt" | paste -sd'|')" = "$1" ]; }
 start_app() {
   (cd "${exe%/*}" && exec timeout 300 wine "$exe") >/dev/null 2>&1 &
   app=$!
   wait_for message_closed || { echo "not ok - the window did not appear" && exit 1; }
   eval "$(xdotool getwindowgeometry --shell "$(xdotool search --onlyvisible --name '^Quenbrook$' | head -1)")"
-  sleep 0.5
+  # Keys go to the window once it has given the first button the focus.
+  wait_for eval '[[ $(probe buttons) == focus=View* ]]'
 }
 click() { xdotool mousemove "$((X + at_x[$1]))" "$((Y + at_y[$1]))" click 1; }
 # A message box opens; its text goes to $text, and Return closes it.
