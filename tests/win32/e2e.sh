@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # quenbrook.exe under wine32 as scripts and players use it: the command line on each
 # civ.ini the game may read, then the window on an X display, main road and failures.
-#   e2e.sh QUENBROOK_EXE LAYOUT_POINTS RECORD_START_EXE WINDOW_PROBE_EXE
+#   e2e.sh QUENBROOK_EXE WINDOW_PROBE_EXE
 # Needs WINEPREFIX (an initialised 32-bit prefix) and DISPLAY. Prints "ok - ..." or
 # "not ok - ..." per check and exits non-zero when any failed.
 set -uo pipefail
-exe=$1 points=$2 recorder=$3 probe=$4
+exe=$1 helper=$2
 ini=$WINEPREFIX/drive_c/windows/civ.ini
 app=
 work=$(mktemp -d) && trap '[ -n "$app" ] && kill "$app" 2>/dev/null; rm -rf "$work"' EXIT
@@ -16,12 +16,12 @@ check() {
   if "${@:2}"; then echo "ok - $1"; else echo "not ok - $1" && failed=1; fi
 }
 wait_for() { for _ in $(seq 100); do "$@" && return 0; sleep 0.2; done; return 1; }
-has() { tr -d '\r' <"$1" 2>/dev/null | grep -qxF "$2"; }
+has() { tr -d '\r' 2>/dev/null <"$1" | grep -qxF "$2"; }
 writable() { [ -n "$(find "$1" -perm -u=w)" ]; }
 locked() { [ -e "$1" ] && ! writable "$1"; }
-same() { [ "$(md5sum <"$1")" = "$2" ]; }
 reg_set() { timeout 60 wine reg add "$1" /v "$2" /t "$3" /d "$4" /f </dev/null >/dev/null 2>&1; }
 cli() { out=$(timeout 120 wine "$exe" "$@" </dev/null 2>&1 | tr -d '\r'); }
+probe() { timeout 30 wine "$helper" "$@" </dev/null | tr -d '\r'; }
 # Wine ships with UAC off (EnableLUA=0); a player's Windows has it on. Local app data
 # goes to our temporary folder.
 setup_prefix() {
@@ -30,15 +30,21 @@ setup_prefix() {
     'Local AppData' REG_EXPAND_SZ "Z:${1//\//\\}"
 }
 setup_prefix "$lad"
-original=$'; the original\r\n[Civ2]\r\nPath=C:\\Nowhere\\civ2.exe\r\n'
-game_dir=$WINEPREFIX/drive_c/Civ2 && mkdir -p "$game_dir" && cp "$recorder" "$game_dir/Civ2.exe" && rm -f "$game_dir/started.txt"
+printf '; the original\r\n[Civ2]\r\nPath=C:\\Nowhere\\civ2.exe\r\n' >"$work/original"
+# The stand-in game records how it was started.
+game_dir=$WINEPREFIX/drive_c/Civ2 && mkdir -p "$game_dir" && cp "$helper" "$game_dir/Civ2.exe"
 
-# --- A VirtualStore copy exists: it is civ.ini, the original is never touched.
-printf '%s' "$original" >"$ini" && sum=$(md5sum <"$ini")
+# --- No copy: the original is civ.ini, and writing it makes no copy.
+cli --status; code=$?
+check "--status without civ.ini fails and says so (exit 1)" eval '[ "$code" = 1 ] && [[ $out == *"no civ.ini"* ]]'
+cp "$work/original" "$ini" && cli --enable
+check "--enable writes a writable original and makes no copy" eval 'has "$ini" Simultaneous=1 && [ ! -e "$store" ]'
+
+# --- A VirtualStore copy exists: it is civ.ini, and the original is not touched again.
+cp "$work/original" "$ini"
 mkdir -p "${store%/*}" && printf '[Civ2]\r\nPath=C:\\Civ2\\Civ2.exe\r\n' >"$store"
-cli --enable --lock
+cli --enable --lock && cli --status
 check "--enable --lock writes and locks the copy" eval 'has "$store" Simultaneous=1 && locked "$store"'
-cli --status
 check "--status names the copy and reads its lock" test "$out" = "civ.ini: $win_store
 Simultaneous=1: yes
 read-only: yes
@@ -47,101 +53,88 @@ cli --unlock
 check "--unlock frees the copy" writable "$store"
 cli --launch
 check "--launch starts the Path stored in the copy" wait_for test -s "$game_dir/started.txt"
-check "the original stayed byte for byte" same "$ini" "$sum"
-
-# --- No copy, a writable original: the original is used and no copy appears.
-rm -rf "$lad/VirtualStore" "$ini"
-cli --status; code=$?
-check "--status without civ.ini fails and says so (exit 1)" eval '[ "$code" = 1 ] && [[ $out == *"no civ.ini"* ]]'
-rm -rf "$lad/VirtualStore" && printf '%s' "$original" >"$ini"
-cli --enable && cli --status
-check "--enable writes the writable original" has "$ini" Simultaneous=1
-check "--status names the original" test "${out%%$'\n'*}" = 'civ.ini: C:\Windows\civ.ini'
-check "no copy appeared" test ! -e "$store"
 
 # --- An original this account may not write: as Windows does for the game, a copy is
 # made from its bytes. Root's Wine is never denied, so this runs as nobody.
 if [ "$(id -u)" = 0 ] && command -v setpriv >/dev/null; then
   as_nobody() {
     setpriv --reuid=65534 --regid=65534 --clear-groups env HOME="$work/home" WINEPREFIX="$work/prefix" \
-      WINEARCH=win32 timeout 300 "$@" </dev/null 2>&1 | tr -d '\r'
+      WINEARCH=win32 timeout 300 "$@" </dev/null >/dev/null 2>&1
   }
   mkdir -p "$work/home" "$work/lad2" && cp "$exe" "$work/q.exe" && chown -R 65534:65534 "$work" && chmod 755 "$work"
-  as_nobody wineboot -i >/dev/null
-  (export WINEPREFIX=$work/prefix && reg_set() { as_nobody wine reg add "$1" /v "$2" /t "$3" /d "$4" /f >/dev/null; } && setup_prefix "$work/lad2")
-  denied=$work/prefix/drive_c/windows/civ.ini && printf '%s' "$original" >"$denied" && chmod 644 "$denied"
-  as_nobody wine "$work/q.exe" --enable >/dev/null
-  check "a denied original is copied with its bytes plus the key" test "$(tr -d '\r' <"$work/lad2/VirtualStore/Windows/civ.ini")" = \
-    "$(printf '%s' "$original" | tr -d '\r')"$'\n[Civilization Gold]\nSimultaneous=1'
-  check "the denied original stayed byte for byte" same "$denied" "$sum"
-  as_nobody wineserver -k >/dev/null
+  as_nobody wineboot -i
+  (export WINEPREFIX=$work/prefix && reg_set() { as_nobody wine reg add "$1" /v "$2" /t "$3" /d "$4" /f; } && setup_prefix "$work/lad2")
+  denied=$work/prefix/drive_c/windows/civ.ini && cp "$work/original" "$denied" && chmod 644 "$denied"
+  as_nobody wine "$work/q.exe" --enable
+  copied() {
+    [ "$(tr -d '\r' <"$work/lad2/VirtualStore/Windows/civ.ini")" = "$(tr -d '\r' <"$denied")"$'\n[Civilization Gold]\nSimultaneous=1' ] &&
+      cmp -s "$denied" "$work/original"
+  }
+  check "a denied original is copied with its bytes plus the key, and stays byte for byte" copied
+  as_nobody wineserver -k
 else
   echo "# the denied original needs root (to run as nobody); the unit test scripts it"
 fi
 
 # --- The window, with the copy in place.
 declare -A at_x at_y
-while read -r name x y; do at_x[$name]=$x at_y[$name]=$y; done < <("$points")
-printf '%s' "$original" >"$ini" && sum=$(md5sum <"$ini")
-mkdir -p "${store%/*}" && printf '[Civilization Gold]\r\nOther=5\r\n' >"$store"
+while read -r name x y; do at_x[$name]=$x at_y[$name]=$y; done < <(probe points)
+printf '[Civilization Gold]\r\nOther=5\r\n' >"$store"
 windows() { xdotool search --onlyvisible --name "$1" 2>/dev/null | wc -l; }
 message_open() { [ "$(windows '^Quenbrook$')" -ge 2 ]; }
 message_closed() { [ "$(windows '^Quenbrook$')" -eq 1 ]; }
 running() { kill -0 "$app" 2>/dev/null; }
 ended() { ! running; }
-probe() { timeout 30 wine "$probe" "$@" </dev/null | tr -d '\r'; }
 buttons() { [ "$(probe buttons)" = "$1" ]; }
-read_only_box() { [ "$(probe readonly)" = "$1" ]; }
 editor() { [ "$(windows 'civ.ini')" -eq "$1" ]; }
+started() { [ "$(tr -d '\r' 2>/dev/null <"$game_dir/started.txt" | paste -sd'|')" = "$1" ]; }
 start_app() {
   (cd "${exe%/*}" && exec timeout 300 wine "$exe") >/dev/null 2>&1 &
   app=$!
   wait_for message_closed || { echo "not ok - the window did not appear" && exit 1; }
   eval "$(xdotool getwindowgeometry --shell "$(xdotool search --onlyvisible --name '^Quenbrook$' | head -1)")"
-  sleep 0.5
+  # Keys go to the window once it has given the first button the focus.
+  wait_for eval '[[ $(probe buttons) == focus=View* ]]'
 }
 click() { xdotool mousemove "$((X + at_x[$1]))" "$((Y + at_y[$1]))" click 1; }
-close_message() { xdotool key Return && wait_for message_closed; }
+# A message box opens; its text goes to $text, and Return closes it.
+read_message() { wait_for message_open && text=$(probe message) && xdotool key Return && wait_for message_closed; }
+says() { read_message && [ "$text" = "$1" ]; }
 
 start_app
 check "the client area is the design's ${at_x[Form1]}x${at_y[Form1]} pixels" test "$WIDTH" = "${at_x[Form1]}" -a "$HEIGHT" = "${at_y[Form1]}"
-check "the first focus alone wears the default outline" buttons 'focus=View civ.ini outlined=View civ.ini'
-xdotool key Tab
-check "the outline follows Tab and leaves nothing behind" wait_for buttons 'focus=Exit outlined=Exit'
+check "the first focus alone wears the default outline, which follows Tab" eval \
+  'buttons "focus=View civ.ini outlined=View civ.ini" && xdotool key Tab && wait_for buttons "focus=Exit outlined=Exit"'
 xdotool key shift+Tab && sleep 0.3 && xdotool key Return
 check "Return on the first focus opens civ.ini in the editor" wait_for editor 1
 probe close 'civ.ini - Notepad' && wait_for editor 0 && sleep 2
-click Command6
-check "the read-only Do It confirms" wait_for message_open
-check "Do It wrote the copy" has "$store" Simultaneous=1
-check "Return closes the confirmation" close_message
-check "the copy is locked once the confirmation is closed" wait_for locked "$store"
+while IFS=$'\t' read -r name button message; do
+  click "$button"
+  check "$button says its message word for word ($name)" says "$message"
+done < <(grep -v '^#' "${0%/*}/../data/cases/win32_messages.txt")
+check "Do It wrote the copy and locked it once its confirmation was closed" wait_for eval 'has "$store" Simultaneous=1 && locked "$store"'
 click Command5
 check "Return To Normal Atributes frees the copy" wait_for writable "$store"
 
 # Failures: a locked civ.ini without the key, a game file that is no program.
 printf '[Civ2]\r\n' >"$store" && chmod a-w "$store"
 click Command1
-check "a refused Do It says why" wait_for message_open
-text=$(probe message)
-check "the message names civ.ini once" test "$(grep -oF "$win_store" <<<"$text" | wc -l)" = 1
-check "Return closes the message" close_message
+check "a refused Do It says why, naming civ.ini once" says "Your civ.ini file could not be changed, so simultaneous turns are not set.
+
+Reason: the file is read-only
+File: $win_store"
 chmod u+w "$store" && printf 'not a program' >"$game_dir/Civ2.exe" && rm -f "$game_dir/started.txt"
 click Command10
-check "Browse hides the read-only box" wait_for read_only_box hidden
+check "Browse hides the read-only box" wait_for eval '[ "$(probe readonly)" = hidden ]'
 xdotool type --delay 20 'C:\Civ2\Civ2.exe' && xdotool key Return
 check "the chosen game is saved in the copy" wait_for has "$store" 'Path=C:\Civ2\Civ2.exe'
 sleep 1 && click Command7
-check "a failed Launch says why" wait_for message_open
-text=$(probe message)
-check "the system's sentence has the program in place of %1" bash -c '[[ $1 != *%1* && $1 == *"for C:\Civ2\Civ2.exe"* ]]' _ "$text"
-check "Return closes the message" close_message
-check "the window stays after a failed Launch" running
-cp "$recorder" "$game_dir/Civ2.exe" && click Command7
-check "Launch ends the program" wait_for ended
-started() { [ "$(tr -d '\r' <"$game_dir/started.txt" 2>/dev/null | head -2 | paste -sd'|')" = "$1" ]; }
-check "the game started in its own folder, maximized" wait_for started 'C:\Civ2|3'
-check "the original stayed byte for byte" same "$ini" "$sum"
+check "a failed Launch says why in the system's words for the program, and the window stays" eval \
+  'read_message && [[ $text != *%1* && $text == *"for C:\Civ2\Civ2.exe"* ]] && running'
+cp "$helper" "$game_dir/Civ2.exe" && click Command7
+check "Launch starts the game in its folder, maximized, and ends the program" eval \
+  'wait_for started "C:\Civ2|3" && wait_for ended'
+check "the original stayed byte for byte" cmp -s "$ini" "$work/original"
 
 # Space, as the first keystroke, presses the focused button too; Return presses a
 # tabbed-to one.

@@ -1,13 +1,20 @@
-// Reads Quenbrook's windows from outside, for the window test:
+// The window test's helper under Wine:
+//   window_probe points    each control's name and centre in client pixels at 96 dots per
+//                          inch, where the layout puts it ("Form1": the client area's size)
 //   window_probe buttons   "focus=<button> outlined=<buttons>" of the main window
 //   window_probe message   the text of the open message box
 //   window_probe readonly  whether the open dialog shows its read-only box
 //   window_probe close T   asks the visible top-level window titled T to close
+//   window_probe           stands in for the game: writes its working folder and its window
+//                          style (-1: none asked) to started.txt there
 #include <windows.h>
 
 #include <cstdio>
-#include <cstring>
+#include <fstream>
+#include <iostream>
 #include <string>
+
+#include "main_window/layout.h"
 
 namespace {
 
@@ -26,8 +33,24 @@ HWND Visible(const char* className, const char* title) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    using namespace quenbrook::layout;
     const std::string what = argc > 1 ? argv[1] : "";
-    if (what == "buttons") {
+    if (what.empty()) {
+        char folder[MAX_PATH * 4] = {};
+        GetCurrentDirectoryA(sizeof folder, folder);
+        STARTUPINFOA startup{};
+        GetStartupInfoA(&startup);
+        const int style = (startup.dwFlags & STARTF_USESHOWWINDOW) ? startup.wShowWindow : -1;
+        std::ofstream("started.txt") << folder << '\n' << style << '\n';
+    } else if (what == "points") {
+        std::cout << "Form1 " << ToPixels(MainWindow().clientWidth) << ' '
+                  << ToPixels(MainWindow().clientHeight) << '\n';
+        for (const Control& c : Controls()) {
+            const Control* box = c.container.empty() ? nullptr : Find(c.container);
+            std::cout << c.name << ' ' << ToPixels((box ? box->left : 0) + c.left + c.width / 2) << ' '
+                      << ToPixels((box ? box->top : 0) + c.top + c.height / 2) << '\n';
+        }
+    } else if (what == "buttons") {
         HWND main = Visible("QuenbrookForm1", nullptr);
         if (!main) return 1;
         GUITHREADINFO thread{};
