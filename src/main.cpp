@@ -42,7 +42,7 @@ int RunWindow(int argc, char* argv[], const std::string& prefixOption) {
     }
     const std::filesystem::path module = WindowModule();
     // Never closed: Qt's exit handlers run from it after the window returns.
-    void* handle = dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL);
+    void* handle = dlopen(module.c_str(), RTLD_LAZY | RTLD_LOCAL);
     const auto run = handle ? reinterpret_cast<quenbrook::RunWindowEntry>(
                                   dlsym(handle, quenbrook::kRunWindowEntry))
                             : nullptr;
