@@ -88,7 +88,7 @@ class PackageTest(unittest.TestCase):
         self.assertIn(pathlib.Path(f"{SOURCE}/resources/icons/quenbrook-16.png").read_bytes(), pathlib.Path(f"{root}/usr/{module}").read_bytes())
         for binary, words in ((program, 'Qt platform plugin "quenbrook-none"'),
                               (f"{tmp}/quenbrook", f"quenbrook: cannot load the window from {os.path.dirname(tmp)}/{module}: ")):
-            self.assertIn(words, run(binary, env=dict(os.environ, QT_QPA_PLATFORM="quenbrook-none")).stderr)
+            self.assertIn(words, run(binary, env=dict(os.environ, QT_QPA_PLATFORM="quenbrook-none"), cwd=tmp).stderr)
         self.assertEqual([pathlib.Path(f"{root}/usr/{icon}").read_bytes()[:24] for icon in ICONS],
                          [b"\x89PNG\r\n\x1a\n\0\0\0\rIHDR" + size.to_bytes(4, "big") * 2 for size in (16, 32, 48, 256)])
         self.assertIn(b".TH QUENBROOK 1", gzip.decompress(pathlib.Path(f"{root}/usr/share/man/man1/quenbrook.1.gz").read_bytes()))
