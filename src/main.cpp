@@ -22,11 +22,14 @@ const char* Environment(const char* name) {
 }
 
 // Beside the program in the build folder; installed, QUENBROOK_MODULE_DIR from the
-// program's folder (../lib/quenbrook), so the installed tree can move.
+// program's folder (../lib/<triplet>/quenbrook), so the installed tree can move. Nothing
+// when the program's folder is unknown: a path relative to the working folder could load
+// anyone's code.
 std::filesystem::path WindowModule() {
     std::error_code ec;
-    const std::filesystem::path folder =
-        std::filesystem::read_symlink("/proc/self/exe", ec).parent_path();
+    const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (ec || !program.is_absolute()) return {};
+    const std::filesystem::path folder = program.parent_path();
     const std::filesystem::path beside = folder / QUENBROOK_WINDOW_MODULE;
     if (std::filesystem::exists(beside, ec)) return beside;
     return (folder / QUENBROOK_MODULE_DIR / QUENBROOK_WINDOW_MODULE).lexically_normal();
@@ -41,6 +44,11 @@ int RunWindow(int argc, char* argv[], const std::string& prefixOption) {
         return quenbrook::kExitFailed;
     }
     const std::filesystem::path module = WindowModule();
+    if (module.empty()) {
+        std::cerr << "quenbrook: cannot find the window module: the program's own folder is "
+                     "unknown (/proc/self/exe); the command line works without it\n";
+        return quenbrook::kExitFailed;
+    }
     // Never closed: Qt's exit handlers run from it after the window returns.
     void* handle = dlopen(module.c_str(), RTLD_LAZY | RTLD_LOCAL);
     const auto run = handle ? reinterpret_cast<quenbrook::RunWindowEntry>(
