@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Write speed: `quenbrook --enable` as a whole process on civ.ini files of 10 KB to
 100 MB, against `cp` of the same file and a copy that is flushed (`dd conv=fsync`); and
-the same write by the engine in a bare process (`profile_bench enable`, no Qt to load),
-which shows how much of the time is the program's start-up.
+the same write by the engine in a bare process (`profile_bench enable`), which shows how
+much of the time is the program's start-up.
 Runs of the three are interleaved, each round in another order, so that the load of a
 shared machine falls on all alike; the figures are medians and the ratio is the median
 of each round's ratio.
