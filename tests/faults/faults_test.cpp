@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <functional>
+#include <regex>
 #include <set>
 #include <thread>
 
@@ -25,8 +26,7 @@ namespace quenbrook {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::ReadFile;
-using testing::WriteFile;
+using namespace testing;
 
 std::string Write(const fs::path& file, const std::string& value = "1") {
     const Status s = WriteProfileValue(file, "Civilization Gold", "Simultaneous", value);
@@ -76,9 +76,8 @@ class Faults : public ::testing::Test {
 protected:
     testing::TempDir dir;
     const fs::path file = dir / "civ.ini";
-    std::string Filled(std::string text) const {  // {dir} stands for the folder
-        if (const auto at = text.find("{dir}"); at != std::string::npos) text.replace(at, 5, dir.path());
-        return text;
+    std::string Filled(const std::string& text) const {  // {dir} stands for the folder
+        return std::regex_replace(text, std::regex("\\{dir\\}"), dir.path().string());
     }
 };
 
@@ -162,8 +161,8 @@ TEST_F(Faults, FullDiskFailsAndKeepsTheOldFile) {
 // place, while we write: before each save it finds one of its saves or one with our key set
 // (a save of its may yet be lost to ours), never a mix nor a piece; our writer lives on and
 // its writes get through.
-class GameSavesToo : public Faults, public ::testing::WithParamInterface<bool> {};
-TEST_P(GameSavesToo, NeverAMixNeverAPiece) {
+class GameSavesInPlace : public Faults, public ::testing::WithParamInterface<bool> {};
+TEST_P(GameSavesInPlace, NeverAMixNeverAPiece) {
     const bool inPlace = GetParam();
     const std::string versions[2] = {GameFile("", 96 << 10, 'a'), GameFile("", 160 << 10, 'b')};
     std::set<std::string> ours;
@@ -191,8 +190,7 @@ TEST_P(GameSavesToo, NeverAMixNeverAPiece) {
     Stop(writer);
     EXPECT_GT(withOurKey, 30);
 }
-INSTANTIATE_TEST_SUITE_P(Rows, GameSavesToo, ::testing::Values(false, true),
-                         [](const auto& info) { return std::string(info.param ? "InPlace" : "Atomically"); });
+INSTANTIATE_TEST_SUITE_P(Rows, GameSavesInPlace, ::testing::Bool(), ::testing::PrintToStringParamName());
 
 }  // namespace
 }  // namespace quenbrook

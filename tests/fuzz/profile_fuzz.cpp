@@ -84,7 +84,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
     const auto& [section, key, value] = names;
-    // Reading never fails, whatever the names.
     (void)FindProfileValue(content, section, key);
     (void)FindProfileValue(content, key, value);
     (void)ProfileLineBreak(content);
