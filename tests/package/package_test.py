@@ -3,7 +3,6 @@
 validators; the .deb puts every file where the desktop looks, installed into a root of its
 own, finds its window module there and removes cleanly. Usage: SOURCE_DIR BUILD_DIR [...]"""
 import glob
-import gzip
 import os
 import pathlib
 import re
@@ -43,7 +42,6 @@ class PackageTest(unittest.TestCase):
                         ["groff", "-man", "-ww", "-z", res + "quenbrook.1"]):
             self.assertEqual(ok(self, *command).stderr if command[0] != "appstreamcli" else "", "", command[0])
         self.assertIn(f"\nExec=quenbrook\nIcon={APP}\n", pathlib.Path(res + f"{APP}.desktop").read_text())
-        self.assertIn(f'setDesktopFileName(QStringLiteral("{APP}"))', pathlib.Path(f"{SOURCE}/src/window_module.cpp").read_text())
         xml = pathlib.Path(res + f"{APP}.metainfo.xml").read_text()
         for part in (f'<launchable type="desktop-id">{APP}.desktop</launchable>', f"<id>{APP}</id>", '<release version="1.00"'):
             self.assertIn(part, xml)
@@ -91,7 +89,6 @@ class PackageTest(unittest.TestCase):
             self.assertIn(words, run(binary, env=dict(os.environ, QT_QPA_PLATFORM="quenbrook-none"), cwd=tmp).stderr)
         self.assertEqual([pathlib.Path(f"{root}/usr/{icon}").read_bytes()[:24] for icon in ICONS],
                          [b"\x89PNG\r\n\x1a\n\0\0\0\rIHDR" + size.to_bytes(4, "big") * 2 for size in (16, 32, 48, 256)])
-        self.assertIn(b".TH QUENBROOK 1", gzip.decompress(pathlib.Path(f"{root}/usr/share/man/man1/quenbrook.1.gz").read_bytes()))
         ok(self, *dpkg, "--remove", "quenbrook")
         self.assertEqual(files_under(f"{root}/usr"), [], "removal leaves nothing behind")
 
