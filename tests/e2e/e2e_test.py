@@ -41,7 +41,6 @@ def x(*command):
 
 
 def road(tmp, mode, buttons, game_folder):
-    """Walks one road; returns civ.ini's state and the folder the game ran in."""
     ini, log = tmp + "/prefix/drive_c/windows/civ.ini", tmp + "/game.log"
     for path, text, bits in [(tmp + "/bin/wine", '#!/bin/sh\nexec /bin/sh "$1"\n', 0o755),
                              (tmp + "/prefix/drive_c/GAME/CIV2.EXE", STAND_IN_GAME, 0o644),

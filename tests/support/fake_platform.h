@@ -19,8 +19,7 @@ inline std::string Narrow(const std::wstring& s) { return std::string(s.begin(),
 
 class FakePlatform : public SystemCalls, public WindowSystem, public Form1View {
 public:
-    // --- What the test scripts ---
-    // "file|section|key" -> value, in lower case (Windows matches the names so).
+    // Scripted: "file|section|key" -> value, in lower case (Windows matches the names so).
     std::map<std::wstring, std::wstring> values;
     std::map<std::wstring, unsigned> attributes;  // last attribute set per file; read-only refuses writes
     // By a call's first word ("write", "attributes", "start", "edit", "shell"): every such
@@ -31,7 +30,7 @@ public:
     ShellResult shellAnswer{33, 0};
     std::optional<std::wstring> picked;  // what every file dialog answers; nullopt: cancelled
 
-    // --- What the test reads: "message TITLE: TEXT", "write S/K=V", "view text T", "end"; no reads ---
+    // Read by the test: "message TITLE: TEXT", "write S/K=V", "view text T", "end"; no reads.
     std::vector<std::string> calls;
 
     // The held answers arrive: "(answers)" in the transcript, then what they caused.
@@ -89,7 +88,6 @@ private:
         std::ranges::transform(s, s.begin(), [](wchar_t c) { return static_cast<wchar_t>(std::towlower(c)); });
         return s;
     }
-    // Records the call; it fails as scripted for its first word.
     Status Heard(const std::string& call) {
         calls.push_back(call);
         const auto f = failures.find(call.substr(0, call.find(' ')));
