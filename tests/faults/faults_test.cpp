@@ -157,10 +157,8 @@ TEST_F(Faults, FullDiskFailsAndKeepsTheOldFile) {
     EXPECT_EQ(outcomes, "ok new\nciv.ini cannot be saved: the disk is full old\n");
 }
 
-// The game saving again and again, as a copy renamed over civ.ini or truncating it in
-// place, while we write: before each save it finds one of its saves or one with our key set
-// (a save of its may yet be lost to ours), never a mix nor a piece; our writer lives on and
-// its writes get through.
+// The game saving, by rename or truncating in place, while we write: it finds one of its
+// saves or one with our key (one of its saves may be lost to ours), never a mix nor a piece.
 class GameSavesInPlace : public Faults, public ::testing::WithParamInterface<bool> {};
 TEST_P(GameSavesInPlace, NeverAMixNeverAPiece) {
     const bool inPlace = GetParam();

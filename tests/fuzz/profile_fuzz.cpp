@@ -38,16 +38,13 @@ void CheckWrite(std::string_view content, std::string_view section, std::string_
         return;
     }
     Expect(edit->offset <= content.size() && edit->erase <= content.size() - edit->offset, "edit outside the file");
-    // Around the edited span every byte is the old one; the erased span lies inside one line,
-    // and a changed value stays on its line.
     const std::string written = ApplyProfileEdit(content, *edit);
     Expect(written == std::string(content.substr(0, edit->offset)) + edit->insert +
                           std::string(content.substr(edit->offset + edit->erase)),
            "bytes outside the edit changed");
     Expect(!HasBreak(content.substr(edit->offset, edit->erase)), "erased a line break");
     Expect(edit->erase == 0 || !HasBreak(edit->insert), "a changed value split its line");
-    // A new line uses the file's own line break and never glues onto its neighbours (a UTF-8
-    // byte-order mark is no part of the first line).
+    // A new line: a UTF-8 byte-order mark is no part of the first line.
     if (edit->erase == 0 && HasBreak(edit->insert)) {
         const std::string_view lineBreak = ProfileLineBreak(content);
         Expect(edit->insert.find(lineBreak) != std::string::npos, "a foreign line break");

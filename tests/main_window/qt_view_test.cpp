@@ -1,6 +1,5 @@
-// The Qt window on the offscreen platform with real fonts: each control where and as it shows
-// (tests/data/cases/qt_controls.txt) with its caption whole, events reaching Form1 (the fake
-// hears them), and the window system's dialog and pointer.
+// The Qt window offscreen with real fonts: each control as it shows with its caption whole,
+// its click reaching Form1 (the fake hears it); the window system's dialog and pointer.
 #include <gtest/gtest.h>
 
 #include <QApplication>
