@@ -9,6 +9,9 @@ import sys
 import tempfile
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import cases  # noqa: E402
+
 WAIT = 10.0  # seconds, for every wait; anything slower is a failure, not a slow machine
 # Button centres in pixels, from the design's twips (15 to a pixel) and the frames' origins.
 BUTTONS = {"Command1": (68, 170), "Command6": (263, 170), "Command7": (183, 202), "Command4": (184, 228)}
@@ -19,13 +22,6 @@ sleep 0.3
 if [ $(( 0$(stat -c %a "$ini") & 0222 )) -ne 0 ]; then grep -v '^Simultaneous=' "$ini" > ~/new; cat ~/new > "$ini"; fi
 pwd > ~/game.log
 """
-# Each road: civ.ini's mode at the start and the buttons ("!": a message box follows,
-# answered with Return); then civ.ini afterwards and the game's folder ("P": the prefix).
-ROADS = [
-    ("PlainDoItTheGameDropsTheOption", 0o644, ["Command1!", "Command7"], "writable, no option", "P/drive_c/GAME"),
-    ("LockingDoItTheOptionSurvivesTheGame", 0o644, ["Command6!", "Command7"], "read-only, option", "P/drive_c/GAME"),
-    ("ReadOnlyFileWithoutTheOptionDoItSaysWhyThenExit", 0o444, ["Command1!", "Command4"], "read-only, no option", ""),
-]
 
 
 def wait_until(what, condition):
@@ -83,10 +79,11 @@ xvfb = subprocess.Popen(["Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24
                         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
 display = ":" + xvfb.stdout.readline().strip()  # written once the server is ready
 failed = 0
-for name, mode, buttons, *expected in ROADS:
+for name, (mode, buttons, state, game_folder) in cases.load("e2e_roads"):
+    expected = [state, game_folder or ""]
     with tempfile.TemporaryDirectory(prefix="quenbrook-e2e-") as tmp:
         try:
-            seen = list(road(tmp, mode, buttons, expected[1]))
+            seen = list(road(tmp, int(mode, 8), buttons.split(), game_folder))
         except (AssertionError, subprocess.TimeoutExpired) as e:
             seen = [f"failed: {e!r}"]
     failed += seen != expected
