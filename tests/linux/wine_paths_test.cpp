@@ -22,12 +22,7 @@ namespace {
 namespace fs = std::filesystem;
 using testing::ReadFile;
 using testing::TempDir;
-
-// The file with its folders.
-void WriteFile(const fs::path& file, const std::string& bytes) {
-    fs::create_directories(file.parent_path());
-    testing::WriteFile(file, bytes);
-}
+using testing::WriteFile;
 
 class Discovery : public ::testing::TestWithParam<testing::Case> {};
 TEST_P(Discovery, FindsThePrefixOrAsks) {
@@ -57,42 +52,25 @@ TEST(PrefixAnswer, IsKeptInTheConfigFolder) {
     EXPECT_EQ(RememberedPrefixFile("/h", "/xdg"), "/xdg/quenbrook/prefix");
 }
 
-// Every path under root, to show that an operation created nothing.
-std::set<std::string> Tree(const fs::path& root) {
-    std::set<std::string> paths;
-    for (const auto& entry : fs::recursive_directory_iterator(root)) paths.insert(entry.path().string());
-    return paths;
-}
-
-// The two prefixes the tables name, in a fresh folder.
-class WinePrefixes : public ::testing::TestWithParam<testing::Case> {
-protected:
-    void SetUp() override {
-        WriteFile(dir / "plain/drive_c/WINDOWS/CIV.INI", "");
-        WriteFile(dir / "dos/elsewhere/Civ.ini", "");
-        fs::create_directories(dir / "dos/dosdevices");
-        fs::create_directories(dir / "media/sub");
-        for (const auto& [drive, target] : {std::pair<const char*, fs::path>{"c:", "../elsewhere"},
-                                            {"d:", dir / "media"}, {"e:", dir / "media/sub"}, {"z:", "/"},
-                                            {"com1", dir / "media"}})
-            fs::create_directory_symlink(target, dir / "dos/dosdevices" / drive);
-    }
+// Both ways, in the two prefixes the table names: components match whatever their case,
+// drives go through dosdevices.
+class WinePaths : public ::testing::TestWithParam<testing::Case> {};
+TEST_P(WinePaths, AsWineAndWinepathTakeThem) {
+    const auto& row = GetParam();
     TempDir dir;
-};
-
-class WinePathMap : public WinePrefixes {};
-TEST_P(WinePathMap, ComponentsMatchWhateverTheirCaseDrivesGoThroughDosdevices) {
-    const auto& row = GetParam();
-    EXPECT_EQ(MapWindowsPath(dir / row[0], row[1]), dir / row[2]);
+    WriteFile(dir / "plain/drive_c/WINDOWS/CIV.INI", "");
+    WriteFile(dir / "dos/elsewhere/Civ.ini", "");
+    fs::create_directories(dir / "dos/dosdevices");
+    fs::create_directories(dir / "media/sub");
+    for (const auto& [drive, target] : {std::pair<const char*, fs::path>{"c:", "../elsewhere"}, {"d:", dir / "media"},
+                                        {"e:", dir / "media/sub"}, {"z:", "/"}, {"com1", dir / "media"}})
+        fs::create_directory_symlink(target, dir / "dos/dosdevices" / drive);
+    if (row[0] == "host")
+        EXPECT_EQ(MapWindowsPath(dir / row[1], row[2]), dir / row[3]);
+    else
+        EXPECT_EQ(WindowsFormOf(dir / row[1], row[2].starts_with('/') ? fs::path(row[2]) : dir / row[2]), row.at(3));
 }
-INSTANTIATE_CASES(WinePathMap, "wine_paths");
-
-class WindowsForm : public WinePrefixes {};
-TEST_P(WindowsForm, AsWinepathGivesIt) {
-    const auto& row = GetParam();
-    EXPECT_EQ(WindowsFormOf(dir / row[0], row[1].starts_with('/') ? fs::path(row[1]) : dir / row[1]), row.at(2));
-}
-INSTANTIATE_CASES(WindowsForm, "windows_form");
+INSTANTIATE_CASES(WinePaths, "wine_paths");
 
 // Through LinuxSystem: values come back whole, looking creates nothing, a missing prefix
 // is named, host paths are taken as they are.
@@ -104,12 +82,12 @@ TEST(LinuxSystemProfile, NothingCreatedByLookingHostPathsAsTheyAre) {
     ASSERT_TRUE(host.WriteProfileString(L"S", L"Long", longValue, L"C:\\MPS\\civ.ini").ok());
     EXPECT_EQ(host.GetProfileString(L"S", L"Long", L"", L"C:\\MPS\\civ.ini"), longValue);
 
-    const auto before = Tree(dir.path());
+    const std::set<fs::directory_entry> before(fs::recursive_directory_iterator(dir.path()), {});
     for (const wchar_t* file : {L"C:\\MPS\\NoSuchFolder\\civ.ini", L"D:\\civ.ini"})
         EXPECT_EQ(host.GetProfileString(L"S", L"Long", L"fb", file), L"fb");
     EXPECT_FALSE(host.IsReadOnly(L"C:\\MPS\\NoSuchFolder\\civ.ini"));
     host.HostPath(L"C:\\New\\civ.ini");
-    EXPECT_EQ(Tree(dir.path()), before);
+    EXPECT_EQ(std::set<fs::directory_entry>(fs::recursive_directory_iterator(dir.path()), {}), before);
 
     LinuxSystem missing(dir / "no-prefix", nullptr);
     EXPECT_EQ(missing.GetProfileString(L"a", L"b", L"fb", L"C:\\civ.ini"), L"fb");
