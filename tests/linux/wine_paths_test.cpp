@@ -76,11 +76,9 @@ INSTANTIATE_CASES(WinePaths, "wine_paths");
 // is named, host paths are taken as they are.
 TEST(LinuxSystemProfile, NothingCreatedByLookingHostPathsAsTheyAre) {
     TempDir dir;
-    WriteFile(dir / "prefix/drive_c/MPS/civ.ini", "");
+    WriteFile(dir / "prefix/drive_c/MPS/civ.ini", "[S]\r\nLong=" + std::string(10000, 'x') + "\r\n");
     LinuxSystem host(dir / "prefix", nullptr);
-    const std::wstring longValue(10000, L'x');
-    ASSERT_TRUE(host.WriteProfileString(L"S", L"Long", longValue, L"C:\\MPS\\civ.ini").ok());
-    EXPECT_EQ(host.GetProfileString(L"S", L"Long", L"", L"C:\\MPS\\civ.ini"), longValue);
+    EXPECT_EQ(host.GetProfileString(L"S", L"Long", L"", L"C:\\MPS\\civ.ini"), std::wstring(10000, L'x'));
 
     const std::set<fs::directory_entry> before(fs::recursive_directory_iterator(dir.path()), {});
     for (const wchar_t* file : {L"C:\\MPS\\NoSuchFolder\\civ.ini", L"D:\\civ.ini"})
@@ -121,9 +119,7 @@ TEST_P(ProfileEncoding, StoredAsWineReadsItShownAsMeantOrRefused) {
     const auto& row = GetParam();
     TempDir dir;
     const fs::path ini = dir / "prefix/drive_c/WINDOWS/CIV.INI";  // found whatever the case, never doubled
-    if (row.at(0))
-        WriteFile(dir / "prefix/system.reg",
-                  "[System\\\\CurrentControlSet\\\\Control\\\\Nls\\\\CodePage]\n\"ACP\"=\"" + row[0] + "\"\n");
+    if (row.at(0)) WriteFile(dir / "prefix/system.reg", row[0]);
     WriteFile(ini, row[1]);
     LinuxSystem host(dir / "prefix", nullptr);
     const Status status = host.WriteProfileString(row.wide(2), row.wide(3), row.wide(4), L"C:\\Windows\\civ.ini");

@@ -1,9 +1,8 @@
 #!/bin/sh
-# Stands in for wine, xdg-open or a game in the process tests. It writes how it was
-# started to $QUENBROOK_FAKE_RECORD, a line each: its path, working folder, WINEPREFIX,
-# then each argument; then ends as $QUENBROOK_FAKE_EXIT says (a number, or "term": by
-# SIGTERM). With $QUENBROOK_FAKE_HOLD set it first writes its pid, process group and
-# session to $QUENBROOK_FAKE_RECORD.pid and waits (at most 5 s) for the file that names.
+# Wine, xdg-open or a game in the process tests: writes its path, working folder, WINEPREFIX
+# and arguments, a line each, to $QUENBROOK_FAKE_RECORD, then exits with $QUENBROOK_FAKE_EXIT
+# (or "term": by SIGTERM). With $QUENBROOK_FAKE_HOLD, first its pid, process group and
+# session go to $QUENBROOK_FAKE_RECORD.pid, and it waits (5 s at most) for the file named.
 record=${QUENBROOK_FAKE_RECORD:?}
 if [ -n "${QUENBROOK_FAKE_HOLD:-}" ]; then
     # /proc/PID/stat after the command name: state, parent, process group, session.
