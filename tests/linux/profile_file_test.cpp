@@ -86,7 +86,7 @@ std::vector<std::string> GoldenCases() {
 // it takes civ.ini's place and the folder after (a crash between the two must never leave
 // an empty civ.ini); writing again touches nothing.
 class ProfileGolden : public ::testing::TestWithParam<std::string> {};
-TEST_P(ProfileGolden, WriteRewriteRestore) {
+TEST_P(ProfileGolden, WriteThenRewrite) {
     TempDir dir;
     const fs::path file = dir / "civ.ini";
     WriteFile(file, ReadFile(kGolden / (GetParam() + ".ini")));
@@ -116,38 +116,33 @@ INSTANTIATE_TEST_SUITE_P(Files, ProfileGolden, ::testing::ValuesIn(GoldenCases()
                          [](const auto& info) { return info.param; });
 
 // Links stay links: game/civ.ini -> ../links/civ.ini -> real/target.ini writes the
-// target; a link to a missing file creates the file it names, mode 0644.
-TEST(ProfileKeeps, LinksStayLinks) {
+// target, and clears its abandoned (unlocked) temporaries, not one in use; a link to a
+// missing file creates the file it names, mode 0644.
+TEST(ProfileKeeps, LinksAndTemporariesInUse) {
     TempDir dir;
-    for (const char* folder : {"game", "links", "real"}) fs::create_directories(dir / folder);
+    fs::create_directories(dir / "game");
+    fs::create_directories(dir / "links");
     WriteFile(dir / "real/target.ini", kGame);
     fs::create_symlink("../links/civ.ini", dir / "game/civ.ini");
     fs::create_symlink(dir / "real/target.ini", dir / "links/civ.ini");
     fs::create_symlink("fresh.ini", dir / "real/new.ini");
+    const char* temporaries[] = {".target.ini.quenbrook-00000000000000a1.tmp", ".target.ini.quenbrook-00000000000000b2.tmp",
+                                 ".game.ini.quenbrook-00000000000000c3.tmp", "notes.tmp"};
+    for (const char* name : temporaries) WriteFile(dir / "real" / name, "partial");
+    const int held = ::open((dir / "real" / temporaries[1]).c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
     const mode_t mask = ::umask(022);
     for (const char* link : {"game/civ.ini", "real/new.ini"}) EXPECT_TRUE(Enable(dir / link).ok());
     ::umask(mask);
+    ::close(held);
     EXPECT_EQ(Stat(dir / "real/fresh.ini").st_mode & 07777, 0644u);
     for (const char* target : {"real/target.ini", "real/fresh.ini"})
         EXPECT_EQ(ReadFile(dir / target), "[Civilization Gold]\r\nSimultaneous=1\r\n");
     EXPECT_EQ(fs::read_symlink(dir / "game/civ.ini"), "../links/civ.ini");
     EXPECT_EQ(fs::read_symlink(dir / "links/civ.ini"), dir / "real/target.ini");
     EXPECT_TRUE(fs::is_symlink(dir / "real/new.ini"));
-}
-
-// Only unlocked temporaries of this file are abandoned ones; a locked one is in use.
-TEST(ProfileKeeps, OnlyAbandonedTemporariesAreCleared) {
-    TempDir dir;
-    WriteFile(dir / "civ.ini", kGame);
-    const char* names[] = {".civ.ini.quenbrook-00000000000000a1.tmp", ".civ.ini.quenbrook-00000000000000b2.tmp",
-                           ".game.ini.quenbrook-00000000000000c3.tmp", "notes.tmp"};
-    for (const char* name : names) WriteFile(dir / name, "partial");
-    const int held = ::open((dir / names[1]).c_str(), O_RDONLY | O_CLOEXEC);
-    ASSERT_EQ(::flock(held, LOCK_EX), 0);
-    ASSERT_TRUE(Enable(dir / "civ.ini").ok());
-    ::close(held);
-    EXPECT_FALSE(fs::exists(dir / names[0]));
-    for (int i = 1; i < 4; ++i) EXPECT_TRUE(fs::exists(dir / names[i])) << names[i];
+    EXPECT_FALSE(fs::exists(dir / "real" / temporaries[0]));
+    for (int i = 1; i < 4; ++i) EXPECT_TRUE(fs::exists(dir / "real" / temporaries[i])) << temporaries[i];
 }
 
 // The game saving in place (truncate, then write) while we read: we wait for the save to
