@@ -195,9 +195,8 @@ INSTANTIATE_CASES(ShellOpen, "shell_open");
 class ProgramLineRead : public ::testing::TestWithParam<testing::Case> {};
 TEST_P(ProgramLineRead, AsCreateProcessReadsIt) {
     const auto& row = GetParam();
-    const std::string files = row[1].empty() ? "" : "|" + row[1] + "|";
     const ProgramLine line =
-        SplitProgramLine(row[0], [&](const std::string& file) { return files.find("|" + file + "|") != std::string::npos; });
+        SplitProgramLine(row[0], [&](const std::string& file) { return row[1].find("|" + file + "|") != std::string::npos; });
     EXPECT_EQ((std::vector<std::string>{line.program, line.arguments, line.folder, line.commandLine, line.found ? "yes" : "no"}),
               (std::vector<std::string>{row[2], row[3], row[4], row[5], row[6]}));
 }
