@@ -132,17 +132,14 @@ INSTANTIATE_CASES(CommandLineWords, "command_line_words");
 class StartProgram : public Host {};
 TEST_P(StartProgram, RunsAsRecordedOrSaysWhy) {
     const auto& row = GetParam();
-    if (const auto& set = row.at(0)) {
-        const std::size_t equals = set->find('=');
-        setenv(set->substr(0, equals).c_str(), Expand(set->substr(equals + 1)).c_str(), 1);
-    }
-    const Status status = system_.StartProgram(FromNarrow(Expand(row[1])), kShowMaximized, row[2] == "yes");
-    if (row[3].starts_with("fails:")) {
-        EXPECT_EQ(status.reason(), FromNarrow(Expand(row[3].substr(6))));
+    if (row.at(0)) setenv(row[0].c_str(), Expand(row[1]).c_str(), 1);
+    const Status status = system_.StartProgram(FromNarrow(Expand(row[2])), kShowMaximized, row[3] == "yes");
+    if (row[4].starts_with("fails:")) {
+        EXPECT_EQ(status.reason(), FromNarrow(Expand(row[4].substr(6))));
         EXPECT_FALSE(fs::exists(record_)) << "something ran after all";
     } else {
         ASSERT_TRUE(status.ok()) << status.reason();
-        EXPECT_EQ(Recorded(), Expand(row[3]));
+        EXPECT_EQ(Recorded(), Expand(row[4]));
     }
 }
 INSTANTIATE_CASES(StartProgram, "start_program");
