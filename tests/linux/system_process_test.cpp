@@ -7,7 +7,6 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <mutex>
 #include <optional>
@@ -65,8 +64,7 @@ protected:
     // How the fake was started: program|folder|WINEPREFIX|arguments..., or "" if it never ran.
     std::string Recorded() {
         if (!WaitFor([&] { return fs::exists(record_); })) return "";
-        std::string text = ReadFile(record_);
-        std::replace(text.begin(), text.end(), '\n', '|');
+        const std::string text = ReadFile(record_);
         return text.substr(0, text.size() - 1);
     }
     void Post(std::function<void()> task) {

@@ -60,8 +60,7 @@ TEST_P(WinePaths, AsWineAndWinepathTakeThem) {
     TempDir dir;
     WriteFile(dir / "plain/drive_c/WINDOWS/CIV.INI", "");
     WriteFile(dir / "dos/elsewhere/Civ.ini", "");
-    fs::create_directories(dir / "dos/dosdevices");
-    fs::create_directories(dir / "media/sub");
+    for (const char* folder : {"dos/dosdevices", "media/sub"}) fs::create_directories(dir / folder);
     for (const auto& [drive, target] : {std::pair<const char*, fs::path>{"c:", "../elsewhere"}, {"d:", dir / "media"},
                                         {"e:", dir / "media/sub"}, {"z:", "/"}, {"com1", dir / "media"}})
         fs::create_directory_symlink(target, dir / "dos/dosdevices" / drive);
