@@ -1,7 +1,6 @@
-// The game's file read and written as the game under Wine reads it: the engine on bytes
-// (what a read finds, what a write changes, which arguments are refused), then on disk:
-// golden files byte for byte, what the file keeps, and the order that makes a crash
-// leave the old file or the new one (data on disk first).
+// The game's file as the game under Wine reads it: the engine on bytes (reads, writes,
+// refused arguments), then on disk: golden files byte for byte, what the file keeps, and
+// the order that makes a crash leave the old file or the new one (data on disk first).
 #include "platform/linux/profile_file.h"
 
 #include <dlfcn.h>
@@ -14,6 +13,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <future>
 #include <thread>
 #include <vector>
 
@@ -154,13 +154,11 @@ TEST(ProfileKeeps, AnotherWriterIsWaitedForOrRefused) {
     const std::string saved = "[Game]\r\nA=1\r\n" + std::string(4096, ';') + "\r\n" + kGame;
     int game = ::open(file.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
     ASSERT_EQ(::write(game, saved.data(), 100), 100);
-    std::optional<std::string> read;
-    std::thread reader([&] { read = ReadProfileValue(file, "Civilization Gold", "Simultaneous"); });
+    auto reader = std::async(std::launch::async, [&] { return ReadProfileValue(file, "Civilization Gold", "Simultaneous"); });
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     ASSERT_EQ(::write(game, saved.data() + 100, saved.size() - 100), static_cast<ssize_t>(saved.size() - 100));
     ::close(game);
-    reader.join();
-    EXPECT_EQ(read, "0");
+    EXPECT_EQ(reader.get(), "0");
 
     game = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
     const Status status = Enable(file);

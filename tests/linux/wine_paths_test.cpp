@@ -1,6 +1,5 @@
-// The player's Wine prefix: which one holds civ.ini, Windows paths inside it, the code page
-// its texts are in, and the profile calls of LinuxSystem that go through all three. The
-// game's file is found whatever the letter case, and nothing is ever created by looking.
+// The player's Wine prefix: which one holds civ.ini, Windows paths inside it (in any letter
+// case; looking creates nothing), its code page, and LinuxSystem's profile calls through them.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
