@@ -1,6 +1,6 @@
 #pragma once
 // A fresh folder under the system's temporary folder, removed with everything in it,
-// and whole-file helpers for tests: bytes in, bytes out.
+// and whole-file helpers for tests: bytes in (making the folders), bytes out.
 #include <stdlib.h>
 
 #include <filesystem>
@@ -41,6 +41,8 @@ inline std::string ReadFile(const std::filesystem::path& file) {
 }
 
 inline void WriteFile(const std::filesystem::path& file, std::string_view bytes) {
+    std::error_code ec;
+    std::filesystem::create_directories(file.parent_path(), ec);
     std::ofstream(file, std::ios::binary) << bytes;
 }
 

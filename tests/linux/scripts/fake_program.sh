@@ -1,23 +1,18 @@
 #!/bin/sh
-# Stands in for wine, xdg-open or a game in the process tests. It writes how it was
-# started to $QUENBROOK_FAKE_RECORD, a line each: its path, working folder, WINEPREFIX,
-# process group, session, then each argument; then ends as $QUENBROOK_FAKE_EXIT says
-# (a number, or "term": by SIGTERM). With $QUENBROOK_FAKE_HOLD set it first writes its
-# pid to $QUENBROOK_FAKE_RECORD.pid and waits (at most 5 s) for the file that names.
+# Wine, xdg-open or a game in the process tests: writes its path, working folder, WINEPREFIX
+# and arguments, each followed by |, to $QUENBROOK_FAKE_RECORD, then exits with $QUENBROOK_FAKE_EXIT
+# (or "term": by SIGTERM). With $QUENBROOK_FAKE_HOLD, first its pid, process group and
+# session go to $QUENBROOK_FAKE_RECORD.pid, and it waits (5 s at most) for the file named.
 record=${QUENBROOK_FAKE_RECORD:?}
 if [ -n "${QUENBROOK_FAKE_HOLD:-}" ]; then
-    echo $$ > "$record.pid.part.$$"
+    # /proc/PID/stat after the command name: state, parent, process group, session.
+    group_and_session() { printf '%s\n' "$3" "$4"; }
+    read -r stat < /proc/$$/stat
+    { echo $$; group_and_session ${stat##*) }; } > "$record.pid.part.$$"
     mv "$record.pid.part.$$" "$record.pid"
     timeout 5 sh -c 'while [ ! -e "$0" ]; do sleep 0.02; done' "$QUENBROOK_FAKE_HOLD"
 fi
-# /proc/PID/stat after the command name: state, parent, process group, session.
-group_and_session() { printf '%s\n' "$3" "$4"; }
-read -r stat < /proc/$$/stat
-{
-    printf '%s\n' "$0" "$(pwd -P)" "${WINEPREFIX-(unset)}"
-    group_and_session ${stat##*) }
-    for arg in "$@"; do printf '%s\n' "$arg"; done
-} > "$record.part.$$"
+printf '%s|' "$0" "$(pwd -P)" "${WINEPREFIX-(unset)}" "$@" > "$record.part.$$"
 mv "$record.part.$$" "$record"
 [ "${QUENBROOK_FAKE_EXIT:-0}" = term ] && kill -TERM $$
 exit "${QUENBROOK_FAKE_EXIT:-0}"
