@@ -85,7 +85,19 @@ std::string Show(const std::string& text) {
     return out;
 }
 
-int Compare(const std::vector<Read>& reads, const std::string& folder) {
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string mode = argc == 3 ? argv[1] : "", folder = argc == 3 ? argv[2] : "";
+    if (mode != "generate" && mode != "compare") return 2;
+    const std::vector<Read> reads = Reads(folder, mode == "generate");
+    if (mode == "generate") {
+        // Per read: the file's name, the section and the key, each ended by a NUL.
+        std::ofstream batch(folder + "/batch.txt", std::ios::binary);
+        for (const Read& r : reads)
+            batch << r.file << '\0' << r.op.section << '\0' << r.op.key << '\0';
+        return batch ? 0 : 1;
+    }
     std::ifstream results(folder + "/results.txt", std::ios::binary);
     std::set<std::string> cases, failing;
     std::size_t readBacks = 0;
@@ -109,17 +121,4 @@ int Compare(const std::vector<Read>& reads, const std::string& folder) {
               << " of them read-backs of our writes\n"
               << cases.size() - failing.size() << " passed, " << failing.size() << " failed\n";
     return failing.empty() && !cases.empty() ? 0 : 1;
-}
-
-}  // namespace
-
-int main(int argc, char** argv) {
-    const std::string mode = argc == 3 ? argv[1] : "", folder = argc == 3 ? argv[2] : "";
-    if (mode != "generate" && mode != "compare") return 2;
-    const std::vector<Read> reads = Reads(folder, mode == "generate");
-    if (mode == "compare") return Compare(reads, folder);
-    // Per read: the file's name, the section and the key, each ended by a NUL.
-    std::ofstream batch(folder + "/batch.txt", std::ios::binary);
-    for (const Read& r : reads) batch << r.file << '\0' << r.op.section << '\0' << r.op.key << '\0';
-    return batch ? 0 : 1;
 }

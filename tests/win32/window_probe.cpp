@@ -1,14 +1,13 @@
-// The Windows tests' helper under Wine:
-//   window_probe points    each control's name and centre in client pixels at 96 dots per
-//                          inch, where the layout puts it ("Form1": the client area's size)
-//   window_probe buttons   "focus=<button> outlined=<buttons>" of the main window
-//   window_probe message   the text of the open message box
-//   window_probe readonly  whether the open dialog shows its read-only box
-//   window_probe close T   asks the visible top-level window titled T to close
-//   window_probe oracle FOLDER BATCH RESULTS   the differential test's reads (BATCH: file in
-//                          FOLDER, section, key) by Wine's profile call; NUL ends every field
-//   window_probe           stands in for the game: writes its working folder and its window
-//                          style (-1: none asked) to started.txt there
+// The Windows tests' helper under Wine. window_probe MODE prints:
+//   points    each control's name and centre in client pixels at 96 dots per inch, where the
+//             layout puts it ("Form1": the client area's size)
+//   buttons   "focus=<button> outlined=<buttons>" of the main window
+//   message   the text of the open message box; readonly: whether the open dialog shows its
+//             read-only box; close T: asks the visible top-level window titled T to close
+//   oracle FOLDER BATCH RESULTS   the differential test's reads (BATCH: file in FOLDER,
+//             section, key) by Wine's profile call; NUL ends every field
+// Without MODE it stands in for the game: started.txt gets its folder and window style
+// (-1: none asked).
 #include <windows.h>
 
 #include <fstream>
