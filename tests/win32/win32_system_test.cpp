@@ -3,11 +3,10 @@
 #include "platform/win32/win32_system.h"
 
 #include "platform/win32/windows_api.h"
-#include <shellapi.h>
-#include <shlobj.h>
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -35,11 +34,7 @@ TEST_P(ChooseCivIniTest, PicksTheFileTheGameReads) {
 }
 INSTANTIATE_CASES(ChooseCivIniTest, "win32_civ_ini_choice");
 
-std::wstring TempFolder() {
-    char temp[MAX_PATH];
-    GetTempPathA(MAX_PATH, temp);
-    return FromAnsi(temp);
-}
+const std::wstring kTemp = (std::filesystem::temp_directory_path() / L"").wstring();  // with its separator
 std::string ReadBytes(const std::wstring& file) {
     std::ifstream in(*ToAnsi(file), std::ios::binary);
     return in ? std::string(std::istreambuf_iterator<char>(in), {}) : std::string("<missing>");
@@ -53,22 +48,19 @@ void WriteBytes(const std::wstring& file, const std::string& bytes) {
 class CivIniFilesTest : public ::testing::TestWithParam<testing::Case> {
 protected:
     void SetUp() override {
-        SHCreateDirectoryExA(nullptr, ToAnsi(root + L"\\Windows")->c_str(), nullptr);
+        std::filesystem::create_directories(root + L"\\Windows");
         WriteBytes(original, "; the game's\r\n[Civilization Gold]\r\nOther=5\r\n");
         if (const auto& before = GetParam().at(1)) {
-            SHCreateDirectoryExA(nullptr, ToAnsi(copy.substr(0, copy.rfind(L'\\')))->c_str(), nullptr);
+            std::filesystem::create_directories(copy.substr(0, copy.rfind(L'\\')));
             WriteBytes(copy, *before);
         }
     }
     void TearDown() override {
         for (const std::wstring& f : {original, copy})
             SetFileAttributesA(ToAnsi(f)->c_str(), FILE_ATTRIBUTE_NORMAL);
-        const std::string from = *ToAnsi(root) + std::string(2, '\0');
-        SHFILEOPSTRUCTA remove{nullptr, FO_DELETE, from.c_str(), nullptr,
-                               FOF_NOCONFIRMATION | FOF_NOERRORUI | FOF_SILENT, FALSE, nullptr, nullptr};
-        SHFileOperationA(&remove);
+        std::filesystem::remove_all(root);
     }
-    std::wstring root = TempFolder() + L"quenbrook-" + std::to_wstring(GetCurrentProcessId());
+    std::wstring root = kTemp + L"quenbrook-" + std::to_wstring(GetCurrentProcessId());
     std::wstring original = root + L"\\Windows\\civ.ini";
     // Windows keeps the copy under the original's path without its drive.
     std::wstring copy = root + L"\\Local\\VirtualStore" + original.substr(2);
@@ -102,7 +94,7 @@ class RefusalTest : public ::testing::TestWithParam<testing::Case> {};
 
 TEST_P(RefusalTest, SaysWhyBeforeTheFileIsTouched) {
     const testing::Case& row = GetParam();
-    const std::wstring file = TempFolder() + L"quenbrook-refusal.ini";
+    const std::wstring file = kTemp + L"quenbrook-refusal.ini";
     WriteBytes(file, "[Civ2]\r\nPath=old\r\n");
     SetFileAttributesA(ToAnsi(file)->c_str(),
                        row[3] == "yes" ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL);

@@ -1,18 +1,19 @@
-// The window test's helper under Wine:
-//   window_probe points    each control's name and centre in client pixels at 96 dots per
-//                          inch, where the layout puts it ("Form1": the client area's size)
-//   window_probe buttons   "focus=<button> outlined=<buttons>" of the main window
-//   window_probe message   the text of the open message box
-//   window_probe readonly  whether the open dialog shows its read-only box
-//   window_probe close T   asks the visible top-level window titled T to close
-//   window_probe           stands in for the game: writes its working folder and its window
-//                          style (-1: none asked) to started.txt there
+// The Windows tests' helper under Wine. window_probe MODE prints:
+//   points    each control's name and centre in client pixels at 96 dots per inch, where the
+//             layout puts it ("Form1": the client area's size)
+//   buttons   "focus=<button> outlined=<buttons>" of the main window
+//   message   the text of the open message box; readonly: whether the open dialog shows its
+//             read-only box; close T: asks the visible top-level window titled T to close
+//   oracle FOLDER BATCH RESULTS   the differential test's reads (BATCH: file in FOLDER,
+//             section, key) by Wine's profile call; NUL ends every field
+// Without MODE it stands in for the game: started.txt gets its folder and window style
+// (-1: none asked).
 #include <windows.h>
 
-#include <cstdio>
 #include <fstream>
 #include <iostream>
 #include <string>
+#include <vector>
 
 #include "main_window/layout.h"
 
@@ -58,22 +59,31 @@ int main(int argc, char** argv) {
         GetGUIThreadInfo(GetWindowThreadProcessId(main, nullptr), &thread);
         std::string outlined;
         for (HWND c = GetWindow(main, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
-            if (char name[16] = {}; GetClassNameA(c, name, sizeof name) && !lstrcmpiA(name, "Button") &&
-                (GetWindowLongA(c, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON) {
-                if (!outlined.empty()) outlined += ',';
-                outlined += Text(c);
-            }
-        std::printf("focus=%s outlined=%s\n", Text(thread.hwndFocus).c_str(), outlined.c_str());
+            if (SendMessageA(c, WM_GETDLGCODE, 0, 0) & DLGC_DEFPUSHBUTTON)
+                outlined.append(outlined.empty() ? "" : ",").append(Text(c));
+        std::cout << "focus=" << Text(thread.hwndFocus) << " outlined=" << outlined << '\n';
     } else if (what == "message") {
         HWND box = Visible("#32770", "Quenbrook");
         if (!box) return 1;
         for (HWND c = nullptr; (c = FindWindowExA(box, c, "Static", nullptr));)
-            if (!Text(c).empty()) std::printf("%s\n", Text(c).c_str());
+            if (!Text(c).empty()) std::cout << Text(c) << '\n';
     } else if (what == "readonly") {
         HWND dialog = Visible("#32770", "Open");
         if (!dialog) return 1;
         HWND box = GetDlgItem(dialog, 0x410);  // chx1, "Open as read-only"
-        std::printf("%s\n", box && IsWindowVisible(box) ? "shown" : "hidden");
+        std::cout << (box && IsWindowVisible(box) ? "shown" : "hidden") << '\n';
+    } else if (what == "oracle" && argc == 5) {
+        std::ifstream batch(argv[3], std::ios::binary);
+        std::ofstream results(argv[4], std::ios::binary);
+        std::vector<char> buffer(1 << 20);
+        std::string file, section, key;
+        while (std::getline(batch, file, '\0') && std::getline(batch, section, '\0') &&
+               std::getline(batch, key, '\0')) {
+            const DWORD n = GetPrivateProfileStringA(section.c_str(), key.c_str(), "\x01missing", buffer.data(),
+                                                     buffer.size(), (std::string(argv[2]) + "\\" + file).c_str());
+            results.write(buffer.data(), n) << '\0';
+        }
+        return results ? 0 : 1;
     } else if (what == "close" && argc > 2) {
         HWND window = Visible(nullptr, argv[2]);
         if (!window) return 1;
