@@ -12,7 +12,7 @@ lad=$work/lad && store=$lad/VirtualStore/Windows/civ.ini && mkdir -p "$lad"
 win_store="Z:${store//\//\\}"
 failed=0
 check() { if "${@:2}"; then echo "ok - $1"; else echo "not ok - $1" && failed=1; fi; }
-wait_for() { for _ in $(seq 100); do "$@" && return 0; sleep 0.2; done; return 1; }
+wait_for() { for _ in $(seq "${tries:-100}"); do "$@" && return 0; sleep 0.2; done; return 1; }
 has() { tr -d '\r' 2>/dev/null <"$1" | grep -qxF "$2"; }
 writable() { [ -n "$(find "$1" -perm -u=w)" ]; }
 cli() { out=$(timeout 120 wine "$exe" "$@" </dev/null 2>&1 | tr -d '\r'); }
@@ -49,7 +49,7 @@ if [ "$(id -u)" = 0 ] && command -v setpriv >/dev/null; then
       WINEARCH=win32 timeout 300 "$@" </dev/null >/dev/null 2>&1
   }
   mkdir -p "$work/home" "$work/lad2" && cp "$exe" "$work/q.exe" && chown -R 65534:65534 "$work" && chmod 755 "$work"
-  as_nobody wineboot -i
+  as_nobody wineboot -i && as_nobody wineserver -w
   setup_prefix "$work/lad2" as_nobody
   denied=$work/prefix/drive_c/windows/civ.ini && cp "$work/original" "$denied" && chmod 644 "$denied"
   as_nobody wine "$work/q.exe" --enable
@@ -71,7 +71,7 @@ started() { [ "$(tr -d '\r' 2>/dev/null <"$game_dir/started.txt" | paste -sd'|')
 start_app() {
   (cd "${exe%/*}" && exec timeout 300 wine "$exe") >/dev/null 2>&1 &
   app=$!
-  wait_for windows -eq '^Quenbrook$' 1 || { echo "not ok - the window did not appear" && exit 1; }
+  tries=300 wait_for windows -eq '^Quenbrook$' 1 || { echo "not ok - the window did not appear" && exit 1; }
   eval "$(xdotool getwindowgeometry --shell "$(xdotool search --onlyvisible --name '^Quenbrook$' | head -1)")"
   # Keys go to the window once it has given the first button the focus.
   wait_for eval '[[ $(probe buttons) == focus=View* ]]'
