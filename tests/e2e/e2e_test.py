@@ -46,8 +46,9 @@ def road(tmp, mode, buttons, game_folder):
             f.write(text)
         os.chmod(path, bits)
     env = dict(DISPLAY=display, QT_QPA_PLATFORM="xcb", WINEPREFIX=tmp + "/prefix", HOME=tmp, LC_ALL="C.UTF-8",
-               PATH=tmp + "/bin:/usr/bin:/bin")
-    app = subprocess.Popen([BINARY], env=env, cwd=tmp, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+               PATH=tmp + "/bin:/usr/bin:/bin", **{k: v for k, v in os.environ.items() if k.endswith("SAN_OPTIONS")})
+    # Its stderr stays ours: a sanitizer report or a Qt warning shows in the failure output.
+    app = subprocess.Popen([BINARY], env=env, cwd=tmp, stdout=subprocess.DEVNULL)
     ours = lambda: x("xdotool", "search", "--all", "--onlyvisible", "--pid", str(app.pid), "--name", "^Quenbrook$").split()
     try:
         window = wait_until("the window", ours)[0]  # then its message boxes
