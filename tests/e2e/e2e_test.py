@@ -38,7 +38,7 @@ def x(*command):
 
 def road(tmp, mode, buttons, game_folder):
     ini, log = tmp + "/prefix/drive_c/windows/civ.ini", tmp + "/game.log"
-    for path, text, bits in [(tmp + "/bin/wine", '#!/bin/sh\nexec /bin/sh "$1"\n', 0o755),
+    for path, text, bits in [(tmp + "/bin/wine", '#!/bin/sh\nwhile [ "$1" != /unix ]; do shift; done\nexec /bin/sh "$2"\n', 0o755),
                              (tmp + "/prefix/drive_c/GAME/CIV2.EXE", STAND_IN_GAME, 0o644),
                              (ini, "[Civilization Gold]\r\nSound=1\r\n[Civ2]\r\nPath=C:\\GAME\\CIV2.EXE\r\n", mode)]:
         os.makedirs(os.path.dirname(path), exist_ok=True)

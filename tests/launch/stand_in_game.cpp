@@ -1,5 +1,6 @@
 // A 32-bit stand-in for Civ2.exe: writes to started.txt in its working folder its command
-// line, that folder and the option as the game's own profile call reads it, then runs on.
+// line, that folder, the option as the game's own profile call reads it and the window
+// state it was asked for, then runs on.
 #include <windows.h>
 
 #include <cstdio>
@@ -8,9 +9,12 @@ int main() {
     char folder[MAX_PATH] = {}, option[64] = {};
     GetCurrentDirectoryA(sizeof folder, folder);
     GetPrivateProfileStringA("Civilization Gold", "Simultaneous", "(none)", option, sizeof option, "civ.ini");
+    STARTUPINFOA start{};
+    GetStartupInfoA(&start);
+    const int show = start.dwFlags & STARTF_USESHOWWINDOW ? start.wShowWindow : -1;
     FILE* out = std::fopen("started.txt", "w");
     if (!out) return 1;
-    std::fprintf(out, "line: %s\nfolder: %s\noption: %s\n", GetCommandLineA(), folder, option);
+    std::fprintf(out, "line: %s\nfolder: %s\noption: %s\nshow: %d\n", GetCommandLineA(), folder, option, show);
     std::fclose(out);
     Sleep(5000);
     return 0;

@@ -329,7 +329,7 @@ Status LinuxSystem::SetFileAttributes(const std::wstring& file, unsigned attribu
     return Status::Ok();
 }
 
-Status LinuxSystem::StartProgram(const std::wstring& commandLine, int /*windowStyle*/,
+Status LinuxSystem::StartProgram(const std::wstring& commandLine, int windowStyle,
                                  bool inProgramFolder) {
     const auto narrow = ToNarrow(commandLine);
     if (!narrow)
@@ -383,7 +383,12 @@ Status LinuxSystem::StartProgram(const std::wstring& commandLine, int /*windowSt
                 L") runs only 64-bit ones. Install wine32; on Debian, as root: "
                 L"dpkg --add-architecture i386 && apt-get update && apt-get install wine32:i386");
         request.program = *wine.loader;
-        request.arguments = {wine.loader->string(), target};
+        // Through Wine's start, which hands the window style to the game (Launch asks for
+        // maximized, as on Windows); /wait keeps the game's exit status ours to watch.
+        request.arguments = {wine.loader->string(), "start", "/wait"};
+        if (windowStyle == kShowMaximized) request.arguments.push_back("/max");
+        if (!folder.empty()) request.arguments.push_back("/unix");
+        request.arguments.push_back(target);
         // Wine takes a relative prefix from its own folder, which is the game's.
         request.environment = {{"WINEPREFIX", Absolute(prefix_).string()}};
         through = L" through Wine (" + FromNarrow(wine.loader->native()) + L")";
