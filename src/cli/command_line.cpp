@@ -26,7 +26,7 @@ const char kHelpText[] =
     "\n"
     "Options:\n"
     "  -h, --help      Displays help on commandline options.\n"
-    "  --help-all      Displays help including Qt specific options.\n"
+    "  --help-all      The same as --help.\n"
     "  -v, --version   Displays version information.\n"
     "  --status        Print the Wine prefix and how it was found, civ.ini's path,\n"
     "                  whether it holds Simultaneous=1, whether it is read-only, and\n"
