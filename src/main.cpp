@@ -16,11 +16,6 @@
 
 namespace {
 
-const char* Environment(const char* name) {
-    const char* value = std::getenv(name);
-    return value ? value : "";
-}
-
 // Beside the program in the build folder; installed, QUENBROOK_MODULE_DIR from the
 // program's folder (../lib/<triplet>/quenbrook), so the installed tree can move. Nothing
 // when the program's folder is unknown: a path relative to the working folder could load
@@ -37,8 +32,8 @@ std::filesystem::path WindowModule() {
 
 int RunWindow(int argc, char* argv[], const std::string& prefixOption) {
     // Without a display Qt aborts with advice about reinstalling; say what is wrong.
-    if (!*Environment("QT_QPA_PLATFORM") && !*Environment("DISPLAY") &&
-        !*Environment("WAYLAND_DISPLAY")) {
+    if (!*quenbrook::Environment("QT_QPA_PLATFORM") && !*quenbrook::Environment("DISPLAY") &&
+        !*quenbrook::Environment("WAYLAND_DISPLAY")) {
         std::cerr << "quenbrook: no display to show the window on (DISPLAY and WAYLAND_DISPLAY "
                      "are not set); the command line works without one, see 'quenbrook --help'\n";
         return quenbrook::kExitFailed;

@@ -58,11 +58,6 @@ bool IsUtf8(const char* codeset) {
     return codeset && (strcasecmp(codeset, "UTF-8") == 0 || strcasecmp(codeset, "utf8") == 0);
 }
 
-const char* Environment(const char* name) {
-    const char* value = std::getenv(name);
-    return value ? value : "";
-}
-
 // What was on the command line, before its meaning is looked at.
 struct Scan {
     std::vector<std::string> found;      // option names, in order
@@ -133,6 +128,11 @@ std::string Joined(const std::vector<std::string>& names) {
 }
 
 }  // namespace
+
+const char* Environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
 
 Arguments ParseArguments(const std::vector<std::string>& arguments) {
     Arguments result;

@@ -26,6 +26,9 @@ struct Arguments {
 // the options.
 Arguments ParseArguments(const std::vector<std::string>& arguments);
 
+// An environment variable's value; empty when it is not set.
+const char* Environment(const char* name);
+
 // The --help text.
 extern const char kHelpText[];
 
