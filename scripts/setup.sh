@@ -2,12 +2,13 @@
 # Sourced, not run.
 
 # Debian packages the program needs to build and run.
-QUENBROOK_BUILD_PACKAGES=(cmake make g++ pkg-config qt6-base-dev libgl-dev
+# qt6-wayland: the window on a Wayland desktop without Xwayland.
+QUENBROOK_BUILD_PACKAGES=(cmake make g++ pkg-config qt6-base-dev libgl-dev qt6-wayland
   fonts-dejavu-core fonts-liberation2)
 # What the tests need besides.
 QUENBROOK_TEST_PACKAGES=(libgtest-dev googletest attr
   python3 xvfb xdotool imagemagick desktop-file-utils appstream dpkg-dev file groff-base
-  libx11-dev)
+  libx11-dev weston lintian)
 # The sanitizer and fuzzing runs (scripts/sanitize, scripts/fuzz) besides.
 QUENBROOK_CHECK_PACKAGES=(clang libclang-rt-14-dev)
 
