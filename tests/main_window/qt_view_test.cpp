@@ -9,6 +9,7 @@
 #include <QTest>
 
 #include "main_window/qt/form1_view.h"
+#include "main_window/qt/platform_failure.h"
 #include "platform/linux/linux_system.h"
 #include "platform/linux/qt_window_system.h"
 #include "support/cases.h"
@@ -73,6 +74,15 @@ TEST_P(QtControls, ShowSpeakAndPress) {
 }
 INSTANTIATE_CASES(QtControls, "qt_controls");
 
+class PlatformFailures : public ::testing::TestWithParam<testing::Case> {};
+TEST_P(PlatformFailures, OneLineSaysWhatIsMissing) {
+    const auto& row = GetParam();
+    std::vector<std::string> words;
+    for (std::size_t i = 3; i < row.fields.size(); ++i) words.push_back(row[i]);
+    EXPECT_EQ(PlatformFailure(words, row.at(0).value_or(""), row.at(1).value_or("")), row[2]);
+}
+INSTANTIATE_CASES(PlatformFailures, "platform_failure");
+
 // A window of fixed size with a close box alone; the stored path shows; first focus, tab
 // order and the focus ring; the close box ends the program and saves nothing. (Size, colour, title and Launch
 // usable with a stored path: e2e.)
@@ -101,7 +111,7 @@ TEST(QtWindow, FrameStoredPathFocusCloseBox) {
         ASSERT_NE(now, nullptr);
         tabbed.push_back(now->objectName().toStdString());
         const QImage shot = window.grab().toImage();
-        const auto edge = [&](QWidget* w) { return shot.pixelColor(w->mapTo(&window, QPoint(1, w->height() / 2))).name(); };
+        const auto edge = [&](QWidget* w) { return shot.pixelColor(w->mapTo(&window, QPoint(1, w->height() / 2))).name().toStdString(); };
         EXPECT_EQ(edge(now), "#000000") << tabbed.back();
         if (before) {
             EXPECT_NE(edge(before), "#000000") << before->objectName().toStdString();
