@@ -46,7 +46,7 @@ game path: C:\\Civ2\\Civ2.exe"
 if [ "$(id -u)" = 0 ] && command -v setpriv >/dev/null; then
   as_nobody() {
     setpriv --reuid=65534 --regid=65534 --clear-groups env HOME="$work/home" WINEPREFIX="$work/prefix" \
-      WINEARCH=win32 timeout 300 "$@" </dev/null >/dev/null 2>&1
+      WINEARCH=${WINEARCH:-win32} timeout 300 "$@" </dev/null >/dev/null 2>&1
   }
   mkdir -p "$work/home" "$work/lad2" && cp "$exe" "$work/q.exe" && chown -R 65534:65534 "$work" && chmod 755 "$work"
   as_nobody wineboot -i && as_nobody wineserver -w
