@@ -143,8 +143,8 @@ for name, (mode, buttons, state, game_folder) in cases.load("e2e_roads"):
 xvfb.terminate()
 xvfb.wait(timeout=WAIT)
 
-expected = ['status 1: quenbrook: cannot open the window: Qt\'s platform plugin "wayland" found no display to use '
-            '(WAYLAND_DISPLAY=nowhere, DISPLAY is not set)', "size 377x241", "olive", "running"]
+expected = ['status 1: quenbrook: cannot open the window: Qt\'s platform plugin "wayland" could not start: Failed to create '
+            'wl_display (No such file or directory) (WAYLAND_DISPLAY=nowhere, DISPLAY is not set)', "size 377x241", "olive", "running"]
 with tempfile.TemporaryDirectory(prefix="quenbrook-e2e-") as tmp:
     try:
         seen = wayland(tmp)

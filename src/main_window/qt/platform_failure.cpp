@@ -58,9 +58,18 @@ std::string PlatformFailure(const std::vector<std::string>& qtWords, std::string
     const std::string available = installed.empty() ? "" : " (installed: " + installed + ")";
     if (!missing.empty())
         return lead + "there is no Qt platform plugin \"" + missing.front() + "\"" + available;
-    if (!failed.empty())
-        return lead + "Qt's platform plugin \"" + failed.front() + "\" found no display to use (" +
+    if (!failed.empty()) {
+        // Qt gives the plugin's own reason (no server at that name, a missing library) just
+        // before it reports the plugin as failed.
+        std::string reason;
+        const std::string failedLead = "Could not load the Qt platform plugin \"" + failed.front() + "\"";
+        for (std::size_t i = 1; i < qtWords.size() && reason.empty(); ++i) {
+            if (qtWords[i].starts_with(failedLead) && !qtWords[i - 1].starts_with("Could not "))
+                reason = ": " + qtWords[i - 1].substr(0, qtWords[i - 1].find_first_of("\r\n"));
+        }
+        return lead + "Qt's platform plugin \"" + failed.front() + "\" could not start" + reason + " (" +
                Shown("WAYLAND_DISPLAY", waylandDisplay) + ", " + Shown("DISPLAY", display) + ")";
+    }
     return lead + "Qt could start no platform plugin" + available;
 }
 
