@@ -63,8 +63,11 @@ def road(tmp, mode, buttons, game_folder):
                                                      "ppm:-").endswith(bytes([192, 192, 0])))
         x("import", "-window", window, ARTEFACTS + "/quenbrook.png")
         for button in buttons:
-            left, top = BUTTONS[button.rstrip("!")]
-            x("xdotool", "mousemove", "--sync", str(int(shape[b"X"]) + left), str(int(shape[b"Y"]) + top), "click", "1")
+            if button.rstrip("!") in BUTTONS:
+                left, top = BUTTONS[button.rstrip("!")]
+                x("xdotool", "mousemove", "--sync", str(int(shape[b"X"]) + left), str(int(shape[b"Y"]) + top), "click", "1")
+            else:  # a key, pressed in the window
+                x("xdotool", "windowfocus", "--sync", window, "key", button.rstrip("!"))
             if button.endswith("!"):
                 box = wait_until("a message box", lambda: [w for w in ours() if w != window])[0]
                 x("xdotool", "windowfocus", "--sync", box, "key", "Return")
