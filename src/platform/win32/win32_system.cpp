@@ -6,6 +6,8 @@
 #include <versionhelpers.h>
 
 #include <cwctype>
+#include <fstream>
+#include <iterator>
 #include <vector>
 
 #include "platform/win32/ansi.h"
@@ -204,15 +206,8 @@ std::string ManifestOf(const std::wstring& game) {
         FreeLibrary(module);
     }
     if (text.empty())
-        if (const std::optional<std::string> beside = ToAnsi(game + L".manifest")) {
-            std::vector<char> bytes(65536);
-            HANDLE file = CreateFileA(beside->c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-            DWORD n = 0;
-            if (file != INVALID_HANDLE_VALUE) {
-                if (ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &n, nullptr)) text.assign(bytes.data(), n);
-                CloseHandle(file);
-            }
-        }
+        if (const std::optional<std::string> beside = ToAnsi(game + L".manifest"))
+            if (std::ifstream in(*beside, std::ios::binary); in) text.assign(std::istreambuf_iterator<char>(in), {});
     return text;
 }
 
