@@ -146,4 +146,34 @@ check "Space on the first focus opens civ.ini in the editor" wait_for windows -e
 probe close 'civ.ini - Notepad' && wait_for windows -eq civ.ini 0 && sleep 2
 click civ2 && xdotool key Tab && sleep 0.3 && xdotool key Return
 check "Tab from the path box then Return presses Launch Civ 2" wait_for ended
+
+# --- The window, for a game run as administrator whose original is denied (as nobody):
+# it asks first; Yes runs quenbrook.exe --enable through runas, which under Wine (no UAC)
+# gains no rights, so that run fails too and the window says so.
+if [ -n "${denied:-}" ]; then
+  runner=as_nobody reg add "$layers" /v 'C:\NOWHERE\CIV2.EXE' /t REG_SZ /d RUNASADMIN
+  cp "$work/original" "$denied" && rm -rf "$work/lad2/VirtualStore" && cp "$helper" "$work/probe.exe"
+  probe() { nobody wine "$work/probe.exe" "$@" | tr -d '\r'; }
+  (cd "$work" && exec setpriv --reuid=65534 --regid=65534 --clear-groups env HOME="$work/home" \
+    WINEPREFIX="$work/prefix" WINEARCH="${WINEARCH:-win32}" timeout 300 wine "$work/q.exe") >/dev/null 2>&1 &
+  app=$!
+  if tries=300 wait_for windows -eq '^Quenbrook$' 1; then
+    eval "$(xdotool getwindowgeometry --shell "$(xdotool search --onlyvisible --name '^Quenbrook$' | head -1)")"
+    sleep 1 && click Command1
+    refused="Your civ.ini file could not be changed, so simultaneous turns are not set.
+
+Reason: the game runs as administrator, so its civ.ini needs administrator rights too
+File: C:\\Windows\\civ.ini"
+    check "Do It for a game run as administrator asks to do it with administrator rights" says "$refused
+
+Do it now with administrator rights?"
+    check "Yes runs it through runas, and its failure is said" says "${refused%%Reason:*}Reason: run as administrator, it failed too (exit code 1)
+File: C:\\Windows\\civ.ini"
+    check "nothing was written meanwhile" eval '[ ! -e "$work/lad2/VirtualStore" ] && cmp -s "$denied" "$work/original"'
+  else
+    echo "not ok - the window did not appear for nobody" && failed=1
+  fi
+  kill "$app" 2>/dev/null
+  as_nobody wineserver -k
+fi
 exit $failed
