@@ -45,6 +45,13 @@ ensure_wine32() {
   ensure_packages wine wine64 wine32:i386 "$@"
 }
 
+# Whether this machine runs 32-bit x86 programs at all. Some kernels are built or booted
+# without IA-32 emulation (execve of an i386 program gives ENOEXEC); wine32, a 32-bit prefix
+# and the 32-bit stand-in game cannot work there. Call after ensure_wine32.
+can_run_32bit() {
+  [ -x /lib/ld-linux.so.2 ] && /lib/ld-linux.so.2 --version >/dev/null 2>&1
+}
+
 # Configures (once) and builds the tree with two jobs; extra arguments go to cmake.
 build() {
   local werror=OFF
