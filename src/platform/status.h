@@ -9,7 +9,7 @@ class Status {
 public:
     static Status Ok() { return Status(); }
     static Status Fail(std::wstring reason) { return Status(std::move(reason)); }
-    // A failure that a run with administrator rights would not meet (on Windows, a
+    // A failure that only a run with administrator rights could avoid (on Windows, a
     // game that runs as administrator keeps its civ.ini where only such a run may write).
     static Status NeedsAdministrator(std::wstring reason) {
         Status s(std::move(reason));
