@@ -82,7 +82,7 @@ public:
     std::optional<Status> OfferAdministratorRun(const std::wstring& text, const std::wstring& title,
                                                 const std::vector<std::wstring>& options) override {
         std::string run;
-        for (const std::wstring& o : options) run += " " + Narrow(o);
+        for (const std::wstring& o : options) run.append(" ").append(Narrow(o));
         calls.push_back("ask " + Narrow(title) + ": " + Narrow(text) + " | run as administrator:" + run);
         return administratorRun;
     }
