@@ -2,7 +2,6 @@
 // everything that needs Qt lives here, behind one exported entry.
 #include <QApplication>
 #include <QIcon>
-#include <cstdlib>
 #include <optional>
 
 #include "cli/command_line.h"
@@ -13,8 +12,8 @@
 namespace {
 
 // The prefix the player's civ.ini is in; several candidates are settled by asking (once,
-// when the answer is kept). Sets WINEPREFIX to it, so that the game started from here
-// uses it too. Nothing when the player cancels.
+// when the answer is kept). Nothing when the player cancels. The game started from here
+// gets it in its own environment: setting ours now would race Qt's threads.
 std::optional<quenbrook::PrefixChoice> Settle(quenbrook::PrefixChoice choice,
                                               const std::filesystem::path& rememberIn) {
     if (choice.prefix.empty()) {
@@ -25,7 +24,6 @@ std::optional<quenbrook::PrefixChoice> Settle(quenbrook::PrefixChoice choice,
         choice.prefix = *chosen;
         choice.how = L"chosen in the window";
     }
-    setenv("WINEPREFIX", choice.prefix.c_str(), 1);
     return choice;
 }
 
@@ -47,6 +45,11 @@ extern "C" __attribute__((visibility("default"))) int quenbrook_run_window(
     // QApplication keeps a reference to the count for its whole life.
     int count = argc;
     QApplication app(count, argv);
+    // Qt has set the locale from the environment; file names are UTF-8 whatever it says,
+    // as on the command line, so a path with "ä" means the same file in both.
+    quenbrook::UseUtf8Locale();
+    // Answers from waiting threads reach the application only while it lives.
+    const quenbrook::QtPostGate gate;
     QCoreApplication::setApplicationName(QStringLiteral("quenbrook"));
     QCoreApplication::setApplicationVersion(QString::fromLatin1(quenbrook::kVersion));
     QApplication::setDesktopFileName(QStringLiteral("org.example.Quenbrook"));

@@ -39,13 +39,16 @@ protected:
     void SetUp() override {
         for (const char* name : {"WINE", "WINEPREFIX", "QUENBROOK_FAKE_EXIT", "QUENBROOK_FAKE_HOLD"}) unsetenv(name);
         setenv("PATH", (root_ + "/bin:/usr/bin:/bin").c_str(), 1);
-        for (const char* file : {"prefix/drive_c/windows/civ.ini", "prefix/drive_c/Program Files/Civ2/civ2.exe",
-                                 "games/civ2.EXE", "notes.txt", "elsewhere/real civ.ini", "w64/lib/wine/wine64",
-                                 "w6432/lib/wine/wine64", "w6432/lib/wine/wine"})
+        for (const char* file : {"prefix/drive_c/windows/civ.ini", "notes.txt", "elsewhere/real civ.ini",
+                                 "w64/lib/wine/wine64", "w6432/lib/wine/wine64", "w6432/lib/wine/wine"})
             WriteFile(root_ + "/" + file, "[Civ2]\r\n");
+        // A 64-bit x86 Windows program's headers: MZ, PE at 64, machine 0x8664, GUI subsystem.
+        std::string program = "MZ" + std::string(58, '\0') + std::string("\x40\0\0\0PE\0\0\x64\x86", 10) + std::string(96, '\0');
+        program[64 + 24 + 68] = 2;
+        for (const char* file : {"prefix/drive_c/Program Files/Civ2/civ2.exe", "games/civ2.EXE"}) WriteFile(root_ + "/" + file, program);
         fs::create_symlink(root_ + "/elsewhere/real civ.ini", root_ + "/prefix/drive_c/windows/link.ini");
-        // The headers of a 32-bit x86 Windows program: MZ, then PE at 64, machine 0x14c.
-        WriteFile(root_ + "/games/civ32.exe", "MZ" + std::string(58, '\0') + std::string("\x40\0\0\0PE\0\0\x4c\x01", 10));
+        // And a 32-bit one, machine 0x14c.
+        WriteFile(root_ + "/games/civ32.exe", program.replace(68, 2, "\x4c\x01"));
         const std::string fake = ReadFile(QUENBROOK_TEST_DATA "/../linux/scripts/fake_program.sh");
         for (const std::string program : {"bin/wine", "bin/xdg-open", "bin/fakegame", "own wine/mywine", kOdd,
                                           "w64/bin/wine", "w6432/bin/wine", "broken"}) {
