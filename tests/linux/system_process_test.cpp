@@ -183,6 +183,19 @@ TEST_P(ShellOpen, EditorAndLinksAnswerOnTheWindowThread) {
 }
 INSTANTIATE_CASES(ShellOpen, "shell_open");
 
+// Outside a known desktop xdg-open runs the browser in the foreground: once the watch is
+// past, the link counts as handed over (the busy pointer ends) while xdg-open runs on.
+TEST_F(Host, OpenerStillRunningAfterTheWatchHasHandedOver) {
+    setenv("QUENBROOK_FAKE_HOLD", (root_ + "/release").c_str(), 1);  // the fake then runs 5 s
+    std::optional<ShellResult> opened;
+    system_.ShellOpen(L"https://example.org/", [&](ShellResult r) { opened = r; });
+    ASSERT_TRUE(RunPosted() && opened);
+    EXPECT_EQ(std::to_string(opened->result) + " " + std::to_string(opened->lastError), "33 0");
+    EXPECT_FALSE(fs::exists(record_)) << "answered only once xdg-open had ended";
+    WriteFile(root_ + "/release", "");
+    EXPECT_NE(Recorded(), "");
+}
+
 // A command line as CreateProcess reads it: program, arguments, folder, the line given on.
 class ProgramLineRead : public ::testing::TestWithParam<testing::Case> {};
 TEST_P(ProgramLineRead, AsCreateProcessReadsIt) {
