@@ -259,7 +259,8 @@ bool WineHas32BitSide(const fs::path& loader) {
 }
 
 // The log the game's output goes to: quenbrook/game.log in the XDG state folder, anew
-// for each start; the one before is game.log.1. With no such folder, an unnamed file that goes when the game ends.
+// for each start; the one before is game.log.1. With no such folder, an unnamed file
+// that goes when the game ends.
 int OpenGameLog() {
     fs::path state;
     if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg && *xdg == '/')
