@@ -17,7 +17,8 @@ quenbrook, stand_in, needs_gone = sys.argv[1:4]
 root = pathlib.Path(tempfile.mkdtemp(prefix="quenbrook-launch-"))
 prefix = root / "Civ Zwei – Größe Ä" / "prefix"
 drive_c = prefix / "drive_c"
-record = drive_c / "Games" / "Civ Two" / "started.txt"
+# The stand-in game, twice: in an ASCII folder and in one that is not.
+games = [drive_c / "Games" / folder for folder in ("Civ Two", "Civ Zwei Ä")]
 env = dict(os.environ, WINEPREFIX=str(prefix), XDG_STATE_HOME=str(root / "state"))
 env.pop("WINEDEBUG", None)  # as players have it: Wine's notes go to the log, and are left out
 xvfb = subprocess.Popen(["Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
@@ -25,21 +26,25 @@ xvfb = subprocess.Popen(["Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24
 display = ":" + xvfb.stdout.readline().strip()  # written once the server is ready
 wrong = []
 try:
+    prefix.parent.mkdir()  # Wine makes only the prefix's own folder
     subprocess.run(["wineboot", "-i"], env=dict(env, WINEDEBUG="-all"), check=True, capture_output=True)
     subprocess.run(["wineserver", "-w"], env=env, check=True)
     game = pathlib.Path(stand_in).read_bytes()
     # The PE header's machine, at the offset 0x3c gives plus 4, made one no processor has.
     at = int.from_bytes(game[0x3C:0x40], "little") + 4
-    for name, data in [("Games/Civ Two/Civ2.exe", game), ("Bad/Text.exe", b"x\n"),
+    for name, data in [("Games/Civ Two/Civ2.exe", game), ("Games/Civ Zwei Ä/Civ2.exe", game), ("Bad/Text.exe", b"x\n"),
                        ("Bad/Stub.exe", b"MZ" + bytes(range(256)) * 8),
                        ("Bad/Machine.exe", game[:at] + b"\x34\x12" + game[at + 2:]),
                        ("Bad/NeedsGone.exe", pathlib.Path(needs_gone).read_bytes())]:
         (drive_c / name).parent.mkdir(parents=True, exist_ok=True)
         (drive_c / name).write_bytes(data)
     for name, (stored, with_display, locale, outcome, expected) in cases.load("launch_wine32"):
-        (drive_c / "windows" / "civ.ini").write_text(f"[Civ2]\r\nPath={stored}\r\n")
+        # In the prefix's ANSI code page, as the game keeps civ.ini.
+        (drive_c / "windows" / "civ.ini").write_text(f"[Civ2]\r\nPath={stored}\r\n", encoding="cp1252")
         subprocess.run([quenbrook, "--enable"], env=env, check=True)
-        record.unlink(missing_ok=True)
+        for folder in games:
+            (folder / "started.txt").unlink(missing_ok=True)
+        records = lambda: [r for r in (folder / "started.txt" for folder in games) if r.exists() and r.stat().st_size]
         run_env = {k: v for k, v in env.items() if not k.startswith(("LC_", "LANG")) or not locale}
         run_env.update({"LC_ALL": locale} if locale else {})
         run_env.update({"DISPLAY": display} if with_display == "yes" else {})
@@ -53,15 +58,13 @@ try:
             right = done.returncode == 1 and all(part in seen for part in expected.split("|"))
         else:
             deadline = time.monotonic() + 20
-            while not (record.exists() and record.stat().st_size) and time.monotonic() < deadline:
+            while not records() and time.monotonic() < deadline:
                 time.sleep(0.1)
-            seen = record.read_text() if record.exists() else "(no started.txt)"
+            # The stand-in writes in the ANSI code page too.
+            seen = records()[0].read_text(encoding="cp1252") if records() else "(no started.txt)"
             right = (done.returncode, done.stdout, done.stderr, seen) == (0, "", "", expected) and took < 3.0
         print(f"{name}: {'as expected' if right else 'WRONG'}, status {done.returncode} after {took:.2f} s:\n{seen}")
         wrong += [] if right else [name]
-        # The game of one row must not be running into the next.
-        subprocess.run(["wineserver", "-k"], env=env)
-        subprocess.run(["wineserver", "-w"], env=env)
 finally:
     subprocess.run(["wineserver", "-k"], env=env)
     xvfb.terminate()

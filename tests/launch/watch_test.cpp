@@ -5,11 +5,13 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
 
 #include "platform/linux/linux_system.h"
+#include "platform/linux/narrow.h"
 #include "support/cases.h"
 #include "support/temp_dir.h"
 
@@ -31,7 +33,8 @@ TEST_P(Watch, StartedOrWhyNot) {
         game[68] = static_cast<char>(machine & 0xff), game[69] = static_cast<char>(machine >> 8);
         game[64 + 24 + 68] = static_cast<char>(subsystem);
     }
-    WriteFile(temp / "prefix" / "drive_c" / "civ2.exe", game);
+    fs::create_directories(temp / "prefix" / "drive_c" / "Zivilisation ä");
+    WriteFile(temp / "prefix" / "drive_c" / "Zivilisation ä" / "civ2.exe", game);
     fs::create_directories(temp / "state" / "quenbrook");
     WriteFile(temp / "state" / "quenbrook" / "game.log", "the start before\n");
     std::istringstream libs(row[1]);
@@ -43,13 +46,20 @@ TEST_P(Watch, StartedOrWhyNot) {
     setenv("XDG_STATE_HOME", (temp / "state").c_str(), 1);
     // A parent that ignores SIGCHLD: the system reaps Wine before the watch can ask how it ended.
     struct sigaction ignore {}, before {};
-    ignore.sa_handler = row[6] == "yes" ? SIG_IGN : SIG_DFL;
+    ignore.sa_handler = row[6] == "sigchld" ? SIG_IGN : SIG_DFL;
     sigaction(SIGCHLD, &ignore, &before);
-    const Status status = LinuxSystem(temp / "prefix", nullptr).StartProgram(L"C:\\civ2.exe", 3, true);
-    sigaction(SIGCHLD, &before, nullptr);
+    const auto is = row[6].find('=');
+    if (is != std::string::npos) setenv(row[6].substr(0, is).c_str(), row[6].substr(is + 1).c_str(), 1);
+    // File names in UTF-8 whatever the environment says, as the program has them.
+    const std::string locale = std::setlocale(LC_CTYPE, nullptr);
+    std::setlocale(LC_CTYPE, "C.UTF-8");
+    const Status status = LinuxSystem(temp / "prefix", nullptr).StartProgram(L"C:\\Zivilisation \u00e4\\civ2.exe", 3, true);
     std::string reason(row[3]);
     if (const auto at = reason.find("{wine}"); at != std::string::npos) reason.replace(at, 6, wine.string());
-    EXPECT_EQ(std::string(status.reason().begin(), status.reason().end()), reason);
+    EXPECT_EQ(status.reason(), FromNarrow(reason));
+    std::setlocale(LC_CTYPE, locale.c_str());
+    if (is != std::string::npos) unsetenv(row[6].substr(0, is).c_str());
+    sigaction(SIGCHLD, &before, nullptr);
     EXPECT_EQ(status.ok(), row[2] == "started");
     EXPECT_EQ(fs::exists(temp / "bin" / "wine.ran"), row[2] != "refused");
     const std::string log = testing::ReadFile(temp / "state" / "quenbrook" / "game.log");

@@ -166,6 +166,7 @@ SpawnOutcome Spawn(const SpawnRequest& request) {
         const std::string_view name = text.substr(0, text.find('='));
         bool replaced = false;
         for (const auto& [setName, value] : request.environment) replaced |= (name == setName);
+        for (const std::string& unsetName : request.unset) replaced |= (name == unsetName);
         if (!replaced) environment.emplace_back(text);
     }
     for (const auto& [name, value] : request.environment) environment.push_back(name + "=" + value);

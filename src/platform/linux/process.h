@@ -29,6 +29,7 @@ struct SpawnRequest {
     std::filesystem::path program;       // the file to execute; relative to our folder
     std::vector<std::string> arguments;  // argv, argv[0] included
     std::vector<std::pair<std::string, std::string>> environment;  // set on top of ours
+    std::vector<std::string> unset;                                 // left out of ours
     std::filesystem::path workingFolder;                           // empty: ours
     // When 0 or more: the program reads nothing and writes its output and errors here,
     // so it holds none of our standard descriptors (nor a caller's pipe) once started.

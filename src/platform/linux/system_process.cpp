@@ -2,6 +2,8 @@
 // bits Wine reads them from, Windows programs start through Wine in our prefix, and
 // files and links open through xdg-open.
 #include <fcntl.h>
+#include <langinfo.h>
+#include <locale.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
@@ -248,6 +250,38 @@ ProgramKind KindOf(const fs::path& file, bool comFile) {
     return {L"", machine == 0x14c};
 }
 
+// Wine reads its command line in the charset of its LC_CTYPE. When that is not UTF-8 and
+// the path we hand it has more than ASCII (our text is UTF-8 whatever the locale), it
+// gets the same language's UTF-8 locale for LC_CTYPE, else C.UTF-8: the language is what
+// Wine takes the game's code page from, so that stays. LC_ALL, which would override it,
+// becomes LANG.
+void GiveWineUtf8(const std::string& target, SpawnRequest& request) {
+    if (std::all_of(target.begin(), target.end(), [](char c) { return (c & 0x80) == 0; })) return;
+    const char* all = std::getenv("LC_ALL");
+    std::string name = all && *all ? all : "";
+    for (const char* variable : {"LC_CTYPE", "LANG"})
+        if (const char* value = std::getenv(variable); name.empty() && value && *value) name = value;
+    if (name.empty()) name = "C";
+    auto isUtf8 = [](const std::string& locale) {
+        const locale_t handle = newlocale(LC_CTYPE_MASK, locale.c_str(), locale_t{});
+        if (!handle) return false;
+        std::string codeset = nl_langinfo_l(CODESET, handle);
+        freelocale(handle);
+        std::erase(codeset, '-');
+        for (char& c : codeset)
+            if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        return codeset == "UTF8";
+    };
+    if (isUtf8(name)) return;
+    std::string utf8 = name.substr(0, name.find_first_of(".@")) + ".UTF-8";
+    if (!isUtf8(utf8)) utf8 = "C.UTF-8";
+    if (all && *all) {
+        request.environment.emplace_back("LANG", all);
+        request.unset.push_back("LC_ALL");
+    }
+    request.environment.emplace_back("LC_CTYPE", utf8);
+}
+
 // Whether this Wine can run 32-bit programs. Only the split install Debian makes is
 // known to lack them: its wine64 loader beside no 32-bit one. Anything else may, and
 // Wine itself says so at the start when it cannot.
@@ -456,6 +490,7 @@ Status LinuxSystem::StartProgram(const std::wstring& commandLine, int windowStyl
         request.arguments.push_back(target);
         // Wine takes a relative prefix from its own folder, which is the game's.
         request.environment = {{"WINEPREFIX", Absolute(prefix_).string()}};
+        GiveWineUtf8(target, request);
         through = L" through Wine (" + FromNarrow(wine.loader->native()) + L")";
     } else {
         fs::path executable;
