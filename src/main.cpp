@@ -4,6 +4,7 @@
 // a module loaded only when it is wanted, so the command line starts in a millisecond
 // instead of waiting for Qt's forty libraries to bind.
 #include <dlfcn.h>
+#include <signal.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -60,6 +61,11 @@ int RunWindow(int argc, char* argv[], const std::string& prefixOption) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    // A parent that ignores SIGCHLD passes that on, and the system would then reap the
+    // game before our watch could learn how it ended.
+    struct sigaction defaults {};
+    defaults.sa_handler = SIG_DFL;
+    sigaction(SIGCHLD, &defaults, nullptr);
     using Mode = quenbrook::Arguments::Mode;
     const quenbrook::Arguments parsed =
         quenbrook::ParseArguments(std::vector<std::string>(argv + std::min(argc, 1), argv + argc));

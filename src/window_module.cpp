@@ -17,8 +17,8 @@
 namespace {
 
 // The prefix the player's civ.ini is in; several candidates are settled by asking (once,
-// when the answer is kept). Sets WINEPREFIX to it, so that the game started from here
-// uses it too. Nothing when the player cancels.
+// when the answer is kept). Nothing when the player cancels. The game started from here
+// gets it in its own environment: setting ours now would race Qt's threads.
 std::optional<quenbrook::PrefixChoice> Settle(quenbrook::PrefixChoice choice,
                                               const std::filesystem::path& rememberIn) {
     if (choice.prefix.empty()) {
@@ -29,7 +29,6 @@ std::optional<quenbrook::PrefixChoice> Settle(quenbrook::PrefixChoice choice,
         choice.prefix = *chosen;
         choice.how = L"chosen in the window";
     }
-    setenv("WINEPREFIX", choice.prefix.c_str(), 1);
     return choice;
 }
 
@@ -76,6 +75,11 @@ extern "C" __attribute__((visibility("default"))) int quenbrook_run_window(
     qInstallMessageHandler(previous);
     if (waylandOnly) unsetenv("QT_QPA_PLATFORM");
     for (const std::string& words : g_startWords) qWarning("%s", words.c_str());
+    // Qt has set the locale from the environment; file names are UTF-8 whatever it says,
+    // as on the command line, so a path with "ä" means the same file in both.
+    quenbrook::UseUtf8Locale();
+    // Answers from waiting threads reach the application only while it lives.
+    const quenbrook::QtPostGate gate;
     QCoreApplication::setApplicationName(QStringLiteral("quenbrook"));
     QCoreApplication::setApplicationVersion(QString::fromLatin1(quenbrook::kVersion));
     QApplication::setDesktopFileName(QStringLiteral("org.example.Quenbrook"));

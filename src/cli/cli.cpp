@@ -25,6 +25,11 @@ int RunCli(const CliRequest& request, SystemCalls& system, std::wostream& out,
         return kExitFailed;
     };
 
+    // Unlock first: a locked file cannot take the key, and --unlock --enable asks for both.
+    if (request.unlock) {
+        if (Status s = UnlockIniFile(system); !s)
+            return failed(L"civ.ini could not be returned to normal attributes", s);
+    }
     if (request.enable) {
         if (Status s = SetOption(settings, kSimultaneousOn); !s)
             return failed(L"civ.ini could not be changed", s);
@@ -32,10 +37,6 @@ int RunCli(const CliRequest& request, SystemCalls& system, std::wostream& out,
             if (Status s = LockIniFile(system); !s)
                 return failed(L"civ.ini could not be set read-only", s);
         }
-    }
-    if (request.unlock) {
-        if (Status s = UnlockIniFile(system); !s)
-            return failed(L"civ.ini could not be returned to normal attributes", s);
     }
     if (request.launch) {
         const std::wstring path = StoredPath(settings);

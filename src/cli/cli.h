@@ -31,7 +31,7 @@ struct CivIniWhere {
 // A reason the request cannot be carried out as asked, or the empty text.
 std::wstring CheckRequest(const CliRequest& request);
 
-// Carries out the request in a fixed order (enable, lock, unlock, launch, status) and
+// Carries out the request in a fixed order (unlock, enable, lock, launch, status) and
 // stops at the first failure, whose reason goes to err. --status fails when where says
 // civ.ini is missing. Returns the exit code.
 int RunCli(const CliRequest& request, SystemCalls& system, std::wostream& out,

@@ -50,6 +50,11 @@ ProgramLine SplitProgramLine(const std::string& commandLine,
         line.program = commandLine.substr(1, close == std::string::npos ? std::string::npos : close - 1);
         line.arguments = close == std::string::npos ? std::string() : RestAfter(commandLine, close + 1);
         line.found = isFile(line.program);
+        // CreateProcess tries ".exe" on a quoted name too.
+        if (!line.found && !HasExtension(line.program) && isFile(line.program + ".exe")) {
+            line.program += ".exe";
+            line.found = true;
+        }
     } else {
         std::size_t end = 0;
         std::string meant;

@@ -14,8 +14,8 @@ struct ProgramLine {
     bool found = false;       // whether isFile accepted the program
 };
 
-// Reads commandLine as CreateProcess does: a quoted program ends at its closing quote;
-// an unquoted line is tried at each blank in turn, shortest first, until the text
+// Reads commandLine as CreateProcess does: a quoted program ends at its closing quote,
+// with ".exe" added when only that names a file and it has no extension; an unquoted line is tried at each blank in turn, shortest first, until the text
 // before the blank (or it with ".exe" added, when it has no extension) names a file.
 // When nothing does, the program is the longest such prefix ending in ".exe", else a
 // bare first word (one to search for), else the whole line: a failure names the path

@@ -17,6 +17,7 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 import cases  # noqa: E402
 
+PREFIX = "Civ Zwei – Größe Ä/prefix"  # a player's folder, in no particular locale
 WAIT = 10.0  # seconds, for every wait; anything slower is a failure, not a slow machine
 # Button centres in pixels, from the design's twips (15 to a pixel) and the frames' origins.
 BUTTONS = {"Command1": (68, 170), "Command6": (263, 170), "Command7": (183, 202), "Command4": (184, 228)}
@@ -41,16 +42,30 @@ def x(*command):
     return subprocess.run(command, capture_output=True, timeout=WAIT, env=dict(os.environ, DISPLAY=display)).stdout
 
 
-def road(tmp, mode, buttons, game_folder):
-    ini, log = tmp + "/prefix/drive_c/windows/civ.ini", tmp + "/game.log"
-    for path, text, bits in [(tmp + "/bin/wine", '#!/bin/sh\nwhile [ "$1" != /unix ]; do shift; done\nexec /bin/sh "$2"\n', 0o755),
-                             (tmp + "/prefix/drive_c/GAME/CIV2.EXE", STAND_IN_GAME, 0o644),
-                             (ini, "[Civilization Gold]\r\nSound=1\r\n[Civ2]\r\nPath=C:\\GAME\\CIV2.EXE\r\n", mode)]:
+# Wine for the stand-in: runs, as a shell script, FILE.sh beside the file its last argument
+# names in drive C (or /unix hands over); the file itself is a program's headers.
+STAND_IN_WINE = r"""#!/bin/sh
+for last; do :; done
+case $last in [A-Za-z]:\\*) last="$WINEPREFIX/drive_c/$(printf '%s' "${last#??}" | tr '\\' /)" ;; esac
+exec /bin/sh "$last.sh"
+"""
+# MZ, PE at 0x40, machine 0x14c, the GUI subsystem 68 bytes into the optional header.
+GAME_HEADERS = "MZ" + "\0" * 58 + "\x40\0\0\0PE\0\0\x4c\x01" + "\0" * 86 + "\x02\0"
+
+
+def road(tmp, mode, buttons, game_folder, locale, game):
+    prefix = tmp + "/" + PREFIX
+    ini, log = prefix + "/drive_c/windows/civ.ini", tmp + "/game.log"
+    for path, text, bits in [(tmp + "/bin/wine", STAND_IN_WINE, 0o755),
+                             (prefix + "/drive_c/" + game + "/CIV2.EXE", GAME_HEADERS, 0o644),
+                             (prefix + "/drive_c/" + game + "/CIV2.EXE.sh", STAND_IN_GAME, 0o644),
+                             (ini, "[Civilization Gold]\r\nSound=1\r\n[Civ2]\r\nPath=C:\\" + game + "\\CIV2.EXE\r\n", mode)]:
         os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, "w", newline="") as f:
+        # civ.ini in the prefix's ANSI code page, 1252 here, as the game writes it.
+        with open(path, "w", newline="", encoding="cp1252" if path == ini else "latin-1") as f:
             f.write(text)
         os.chmod(path, bits)
-    env = dict(DISPLAY=display, QT_QPA_PLATFORM="xcb", WINEPREFIX=tmp + "/prefix", HOME=tmp, LC_ALL="C.UTF-8",
+    env = dict(DISPLAY=display, QT_QPA_PLATFORM="xcb", WINEPREFIX=prefix, HOME=tmp, LC_ALL=locale or "C.UTF-8",
                PATH=tmp + "/bin:/usr/bin:/bin", **{k: v for k, v in os.environ.items() if k.endswith("SAN_OPTIONS")})
     # Its stderr stays ours: a sanitizer report or a Qt warning shows in the failure output.
     app = subprocess.Popen([BINARY], env=env, cwd=tmp, stdout=subprocess.DEVNULL)
@@ -77,9 +92,9 @@ def road(tmp, mode, buttons, game_folder):
             wait_until("the game to quit", lambda: os.path.exists(log) and os.path.getsize(log))
     finally:
         app.kill()
-    option = "\r\nSimultaneous=1\r\n" in open(ini, newline="").read()
+    option = "\r\nSimultaneous=1\r\n" in open(ini, newline="", encoding="cp1252").read()
     return (("writable" if os.stat(ini).st_mode & 0o222 else "read-only") + (", option" if option else ", no option"),
-            open(log).read().strip().replace(tmp + "/prefix", "P") if os.path.exists(log) else "")
+            open(log, encoding="utf-8").read().strip().replace(prefix, "P") if os.path.exists(log) else "")
 
 
 def wayland(tmp):
@@ -134,11 +149,11 @@ xvfb = subprocess.Popen(["Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24
                         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
 display = ":" + xvfb.stdout.readline().strip()  # written once the server is ready
 failed = 0
-for name, (mode, buttons, state, game_folder) in cases.load("e2e_roads"):
+for name, (mode, buttons, state, game_folder, locale, game) in cases.load("e2e_roads"):
     expected = [state, game_folder or ""]
     with tempfile.TemporaryDirectory(prefix="quenbrook-e2e-") as tmp:
         try:
-            seen = list(road(tmp, int(mode, 8), buttons.split(), game_folder))
+            seen = list(road(tmp, int(mode, 8), buttons.split(), game_folder, locale, game or "GAME"))
         except (AssertionError, subprocess.TimeoutExpired) as e:
             seen = [f"failed: {e!r}"]
     failed += seen != expected

@@ -39,13 +39,16 @@ protected:
     void SetUp() override {
         for (const char* name : {"WINE", "WINEPREFIX", "QUENBROOK_FAKE_EXIT", "QUENBROOK_FAKE_HOLD"}) unsetenv(name);
         setenv("PATH", (root_ + "/bin:/usr/bin:/bin").c_str(), 1);
-        for (const char* file : {"prefix/drive_c/windows/civ.ini", "prefix/drive_c/Program Files/Civ2/civ2.exe",
-                                 "games/civ2.EXE", "notes.txt", "elsewhere/real civ.ini", "w64/lib/wine/wine64",
-                                 "w6432/lib/wine/wine64", "w6432/lib/wine/wine"})
+        for (const char* file : {"prefix/drive_c/windows/civ.ini", "notes.txt", "elsewhere/real civ.ini",
+                                 "w64/lib/wine/wine64", "w6432/lib/wine/wine64", "w6432/lib/wine/wine"})
             WriteFile(root_ + "/" + file, "[Civ2]\r\n");
+        // A 64-bit x86 Windows program's headers: MZ, PE at 64, machine 0x8664, GUI subsystem.
+        std::string program = "MZ" + std::string(58, '\0') + std::string("\x40\0\0\0PE\0\0\x64\x86", 10) + std::string(96, '\0');
+        program[64 + 24 + 68] = 2;
+        for (const char* file : {"prefix/drive_c/Program Files/Civ2/civ2.exe", "games/civ2.EXE"}) WriteFile(root_ + "/" + file, program);
         fs::create_symlink(root_ + "/elsewhere/real civ.ini", root_ + "/prefix/drive_c/windows/link.ini");
-        // The headers of a 32-bit x86 Windows program: MZ, then PE at 64, machine 0x14c.
-        WriteFile(root_ + "/games/civ32.exe", "MZ" + std::string(58, '\0') + std::string("\x40\0\0\0PE\0\0\x4c\x01", 10));
+        // And a 32-bit one, machine 0x14c.
+        WriteFile(root_ + "/games/civ32.exe", program.replace(68, 2, "\x4c\x01"));
         const std::string fake = ReadFile(QUENBROOK_TEST_DATA "/../linux/scripts/fake_program.sh");
         for (const std::string program : {"bin/wine", "bin/xdg-open", "bin/fakegame", "own wine/mywine", kOdd,
                                           "w64/bin/wine", "w6432/bin/wine", "broken"}) {
@@ -179,6 +182,19 @@ TEST_P(ShellOpen, EditorAndLinksAnswerOnTheWindowThread) {
     EXPECT_EQ(row.at(5) ? Recorded() : "", Expand(row.at(5).value_or("")));
 }
 INSTANTIATE_CASES(ShellOpen, "shell_open");
+
+// Outside a known desktop xdg-open runs the browser in the foreground: once the watch is
+// past, the link counts as handed over (the busy pointer ends) while xdg-open runs on.
+TEST_F(Host, OpenerStillRunningAfterTheWatchHasHandedOver) {
+    setenv("QUENBROOK_FAKE_HOLD", (root_ + "/release").c_str(), 1);  // the fake then runs 5 s
+    std::optional<ShellResult> opened;
+    system_.ShellOpen(L"https://example.org/", [&](ShellResult r) { opened = r; });
+    ASSERT_TRUE(RunPosted() && opened);
+    EXPECT_EQ(std::to_string(opened->result) + " " + std::to_string(opened->lastError), "33 0");
+    EXPECT_FALSE(fs::exists(record_)) << "answered only once xdg-open had ended";
+    WriteFile(root_ + "/release", "");
+    EXPECT_NE(Recorded(), "");
+}
 
 // A command line as CreateProcess reads it: program, arguments, folder, the line given on.
 class ProgramLineRead : public ::testing::TestWithParam<testing::Case> {};

@@ -1,8 +1,10 @@
 #include "platform/linux/process.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -33,21 +35,37 @@ struct ChildFailure {
     _exit(127);
 }
 
+void SetCloseOnExec(int fd) {
+    const int flags = fcntl(fd, F_GETFD);
+    if (flags >= 0 && !(flags & FD_CLOEXEC)) fcntl(fd, F_SETFD, flags | FD_CLOEXEC);
+}
+
 // Descriptors that a library opened without close-on-exec would otherwise live on in
-// the game for as long as it runs.
+// the game for as long as it runs. Launchers raise the limit far (a million, for
+// Wine's esync), so without close_range the open ones are listed rather than every
+// number tried; getdents64 on a buffer of our own is safe between fork and exec.
 void CloseOnExecAboveStandard() {
-#ifdef CLOSE_RANGE_CLOEXEC
     if (close_range(3, ~0U, CLOSE_RANGE_CLOEXEC) == 0) return;
-#endif
-    rlimit limit{};
-    rlim_t last = 4096;
-    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
-        limit.rlim_cur < last)
-        last = limit.rlim_cur;
-    for (int fd = 3; static_cast<rlim_t>(fd) < last; ++fd) {
-        const int flags = fcntl(fd, F_GETFD);
-        if (flags >= 0 && !(flags & FD_CLOEXEC)) fcntl(fd, F_SETFD, flags | FD_CLOEXEC);
+    const int list = open("/proc/self/fd", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (list >= 0) {
+        alignas(dirent64) char buffer[4096];
+        long got;
+        while ((got = syscall(SYS_getdents64, list, buffer, sizeof buffer)) > 0) {
+            for (long at = 0; at < got;) {
+                const auto* entry = reinterpret_cast<const dirent64*>(buffer + at);
+                int fd = entry->d_name[0] >= '0' && entry->d_name[0] <= '9' ? 0 : -1;
+                for (const char* c = entry->d_name; *c && fd >= 0; ++c)
+                    fd = *c >= '0' && *c <= '9' ? fd * 10 + (*c - '0') : -1;
+                if (fd > 2 && fd != list) SetCloseOnExec(fd);
+                at += entry->d_reclen;
+            }
+        }
+        close(list);
+        if (got == 0) return;
     }
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return;
+    for (rlim_t fd = 3; fd < limit.rlim_cur; ++fd) SetCloseOnExec(static_cast<int>(fd));
 }
 
 }  // namespace
@@ -148,6 +166,7 @@ SpawnOutcome Spawn(const SpawnRequest& request) {
         const std::string_view name = text.substr(0, text.find('='));
         bool replaced = false;
         for (const auto& [setName, value] : request.environment) replaced |= (name == setName);
+        for (const std::string& unsetName : request.unset) replaced |= (name == unsetName);
         if (!replaced) environment.emplace_back(text);
     }
     for (const auto& [name, value] : request.environment) environment.push_back(name + "=" + value);
@@ -222,26 +241,31 @@ SpawnOutcome Spawn(const SpawnRequest& request) {
     return {pid, 0, false};
 }
 
-std::optional<int> WaitAwhile(pid_t pid, std::chrono::milliseconds limit) {
+Watched WaitAwhile(pid_t pid, std::chrono::milliseconds limit) {
     const auto until = std::chrono::steady_clock::now() + limit;
+    bool ours = true;
     while (true) {
         int status = 0;
-        const pid_t result = waitpid(pid, &status, WNOHANG);
-        if (result == pid) return status;
-        if (result < 0 && errno != EINTR) return std::nullopt;
-        if (std::chrono::steady_clock::now() >= until) return std::nullopt;
+        const pid_t result = ours ? waitpid(pid, &status, WNOHANG) : 0;
+        if (result == pid) return {true, status};
+        // A parent that ignores SIGCHLD hands that to us, and the system then reaps our
+        // children itself: one that is gone has ended, how is not known.
+        if (result < 0 && errno == ECHILD) ours = false;
+        if (!ours && kill(pid, 0) != 0 && errno == ESRCH) return {true, std::nullopt};
+        if (std::chrono::steady_clock::now() >= until) return {false, std::nullopt};
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
 }
 
-void WaitInBackground(pid_t pid, std::function<void(std::optional<int>)> done) {
-    auto wait = [pid, done = std::move(done)] {
+void WaitInBackground(pid_t pid, std::chrono::milliseconds answerWithin,
+                      std::function<void(Watched)> done) {
+    auto wait = [pid, answerWithin, done = std::move(done)] {
+        const Watched watched = WaitAwhile(pid, answerWithin);
+        if (done) done(watched);
+        if (watched.ended) return;
         int status = 0;
-        pid_t result;
-        do {
-            result = waitpid(pid, &status, 0);
-        } while (result < 0 && errno == EINTR);
-        if (done) done(result == pid ? std::optional<int>(status) : std::nullopt);
+        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
     };
     try {
         std::thread(wait).detach();

@@ -29,6 +29,7 @@ struct SpawnRequest {
     std::filesystem::path program;       // the file to execute; relative to our folder
     std::vector<std::string> arguments;  // argv, argv[0] included
     std::vector<std::pair<std::string, std::string>> environment;  // set on top of ours
+    std::vector<std::string> unset;                                 // left out of ours
     std::filesystem::path workingFolder;                           // empty: ours
     // When 0 or more: the program reads nothing and writes its output and errors here,
     // so it holds none of our standard descriptors (nor a caller's pipe) once started.
@@ -46,12 +47,19 @@ struct SpawnOutcome {
 // ours. Returns once the program has replaced the child, or with the reason it could not.
 SpawnOutcome Spawn(const SpawnRequest& request);
 
-// Waits up to limit for pid to end: its wait status when it did (it is reaped then),
-// else nothing, and it is still ours to wait for.
-std::optional<int> WaitAwhile(pid_t pid, std::chrono::milliseconds limit);
+struct Watched {
+    bool ended = false;            // false: still running when the time was up, and ours
+    std::optional<int> status;     // its wait status, when it ended and that could be learned
+};
 
-// Waits for pid on a detached thread, so no zombie stays behind, then hands done (when
-// given) its wait status there; nothing when the status could not be learned.
-void WaitInBackground(pid_t pid, std::function<void(std::optional<int> waitStatus)> done);
+// Waits up to limit for pid to end (it is reaped then). A pid the system reaps itself
+// (SIGCHLD ignored) counts as ended once it is gone, never as running.
+Watched WaitAwhile(pid_t pid, std::chrono::milliseconds limit);
+
+// Waits for pid on a detached thread, so no zombie stays behind. done (when given) gets,
+// there, how it ended, or that it runs on once answerWithin has passed; either way the
+// thread then waits on for it.
+void WaitInBackground(pid_t pid, std::chrono::milliseconds answerWithin,
+                      std::function<void(Watched)> done);
 
 }  // namespace quenbrook

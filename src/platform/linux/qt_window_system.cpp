@@ -12,6 +12,7 @@
 #include <QListWidget>
 #include <QMessageBox>
 #include <QVBoxLayout>
+#include <mutex>
 
 #include "platform/linux/narrow.h"
 #include "platform/linux/wine_paths.h"
@@ -22,9 +23,26 @@ namespace {
 QString ToQ(const std::wstring& s) { return QString::fromStdWString(s); }
 }  // namespace
 
+namespace {
+std::mutex gateMutex;
+bool gateOpen = false;
+}  // namespace
+
+QtPostGate::QtPostGate() {
+    const std::lock_guard lock(gateMutex);
+    gateOpen = true;
+}
+
+QtPostGate::~QtPostGate() {
+    const std::lock_guard lock(gateMutex);
+    gateOpen = false;
+}
+
 void PostToQtThread(std::function<void()> f) {
-    // An opener may finish after the window has gone; its answer then has no one to reach.
-    if (QCoreApplication* app = QCoreApplication::instance())
+    // An opener may finish after the window has gone; its answer then has no one to
+    // reach. The lock holds the gate open until the post is queued.
+    const std::lock_guard lock(gateMutex);
+    if (QCoreApplication* app = QCoreApplication::instance(); app && gateOpen)
         QMetaObject::invokeMethod(app, std::move(f), Qt::QueuedConnection);
 }
 

@@ -48,7 +48,17 @@ private:
 std::optional<std::filesystem::path> AskForPrefix(const std::vector<LauncherPrefix>& candidates,
                                                   bool& remember);
 
-// Hands a callback to the window's thread; for LinuxSystem.
+// Hands a callback to the window's thread; for LinuxSystem. Dropped unless a gate is open.
 void PostToQtThread(std::function<void()> f);
+
+// Lets PostToQtThread reach the application while it exists: made after QApplication,
+// gone before it, so no waiting thread posts to an application being destroyed.
+class QtPostGate {
+public:
+    QtPostGate();
+    ~QtPostGate();
+    QtPostGate(const QtPostGate&) = delete;
+    QtPostGate& operator=(const QtPostGate&) = delete;
+};
 
 }  // namespace quenbrook

@@ -2,6 +2,8 @@
 // bits Wine reads them from, Windows programs start through Wine in our prefix, and
 // files and links open through xdg-open.
 #include <fcntl.h>
+#include <langinfo.h>
+#include <locale.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
@@ -11,6 +13,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cwchar>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -114,16 +117,21 @@ std::string Trimmed(std::string_view text) {
     return std::string(text.substr(first, text.find_last_not_of(" \t") - first + 1));
 }
 
-// Whether Windows must run this program: a Windows path, or a Windows program's extension.
-bool IsWindowsProgram(const std::string& program) {
-    if (IsWindowsPath(program)) return true;
+// A program's extension in lower case, with its dot; empty when it has none.
+std::string ExtensionOf(const std::string& program) {
     const auto nameStart = program.find_last_of("/\\");
     const auto dot = program.rfind('.');
-    if (dot == std::string::npos || (nameStart != std::string::npos && dot < nameStart))
-        return false;
+    if (dot == std::string::npos || (nameStart != std::string::npos && dot < nameStart)) return {};
     std::string extension = program.substr(dot);
     for (char& c : extension)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return extension;
+}
+
+// Whether Windows must run this program: a Windows path, or a Windows program's extension.
+bool IsWindowsProgram(const std::string& program) {
+    if (IsWindowsPath(program)) return true;
+    const std::string extension = ExtensionOf(program);
     return extension == ".exe" || extension == ".com" || extension == ".bat";
 }
 
@@ -150,6 +158,10 @@ WineLookup FindWine() {
     return {std::nullopt, L"wine was not found on PATH"};
 }
 
+// How long a started program is watched: Wine that cannot run a game says so and ends
+// within a second once its server is up; a caller waits no longer than this.
+constexpr std::chrono::milliseconds kWatch{2000};
+
 struct OpenerOutcome {
     bool missing = false;           // no xdg-open on PATH
     int startError = 0;             // errno when it could not be started
@@ -166,9 +178,10 @@ void RunOpener(const std::string& target, std::function<void(OpenerOutcome)> don
     request.arguments = {"xdg-open", target};
     const SpawnOutcome started = Spawn(request);
     if (started.pid < 0) return done({false, started.error, std::nullopt});
-    WaitInBackground(started.pid, [done = std::move(done)](std::optional<int> status) {
-        done({false, 0, status});
-    });
+    // An opener that runs on past the watch (a browser outside a known desktop) has
+    // handed over as far as the player can tell.
+    WaitInBackground(started.pid, kWatch,
+                     [done = std::move(done)](Watched watched) { done({false, 0, watched.status}); });
 }
 
 // What xdg-open's exit codes stand for.
@@ -187,26 +200,86 @@ std::wstring OpenerExitMeaning(int code) {
     }
 }
 
-// How long a started program is watched: Wine that cannot run a game says so and ends
-// within a second once its server is up; a caller waits no longer than this.
-constexpr std::chrono::milliseconds kWatch{2000};
+// What a program file is, from its headers, as far as starting it under Wine goes.
+struct ProgramKind {
+    std::wstring refusal;  // why Wine cannot run it; empty when it can
+    bool is32Bit = false;  // it needs Wine's 32-bit side
+};
 
-// Whether file is a Windows program for 32-bit x86 (PE machine 0x14c), as Civ 2 is.
-bool IsWindows32BitProgram(const fs::path& file) {
+unsigned Little(const unsigned char* bytes, int count) {
+    unsigned value = 0;
+    for (int i = count - 1; i >= 0; --i) value = value << 8 | bytes[i];
+    return value;
+}
+
+// Reads the headers Windows' loader reads: "MZ", at 0x3c the offset of "PE\0\0", the
+// machine, and the optional header's subsystem. A file that cannot be read is left to Wine.
+ProgramKind KindOf(const fs::path& file, bool comFile) {
     const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
+    if (fd < 0) return {};
     unsigned char dos[64] = {};
-    unsigned char pe[6] = {};
-    bool is32 = false;
-    if (pread(fd, dos, sizeof dos, 0) == static_cast<ssize_t>(sizeof dos) && dos[0] == 'M' &&
-        dos[1] == 'Z') {
-        const off_t at = static_cast<off_t>(dos[60] | dos[61] << 8 | dos[62] << 16 |
-                                            static_cast<unsigned>(dos[63]) << 24);
-        is32 = pread(fd, pe, sizeof pe, at) == static_cast<ssize_t>(sizeof pe) && pe[0] == 'P' &&
-               pe[1] == 'E' && pe[2] == 0 && pe[3] == 0 && pe[4] == 0x4c && pe[5] == 0x01;
-    }
+    unsigned char pe[24 + 72] = {};
+    const ssize_t dosSize = pread(fd, dos, sizeof dos, 0);
+    ssize_t peSize = 0;
+    if (dosSize == static_cast<ssize_t>(sizeof dos))
+        peSize = pread(fd, pe, sizeof pe, static_cast<off_t>(Little(dos + 60, 4)));
     close(fd);
-    return is32;
+    constexpr wchar_t kNotWindows[] = L"it is not a Windows program";
+    constexpr wchar_t kDos[] = L"it is a DOS program: Wine needs DOSBox for it";
+    // A .com without the header is a DOS program as it stands.
+    if (dosSize < 2 || dos[0] != 'M' || dos[1] != 'Z') return {comFile ? kDos : kNotWindows};
+    // Windows 3.x programs (NE) run in Wine's 32-bit side.
+    if (peSize >= 2 && pe[0] == 'N' && pe[1] == 'E') return {L"", true};
+    if (peSize < 4 || pe[0] != 'P' || pe[1] != 'E' || pe[2] != 0 || pe[3] != 0) return {kDos};
+    const unsigned machine = Little(pe + 4, 2);
+#if defined(__aarch64__)
+    const bool runs = machine == 0xaa64 || machine == 0x1c4;
+#else
+    const bool runs = machine == 0x14c || machine == 0x8664;
+#endif
+    if (!runs) {
+        wchar_t code[8];
+        swprintf(code, 8, L"0x%04x", machine);
+        return {std::wstring(L"it is a Windows program for another kind of processor (machine ") +
+                code + L"), which Wine does not run here"};
+    }
+    // The subsystem sits at the same place in the 32- and 64-bit optional headers; a
+    // driver, an EFI image or one for Windows CE is no program Wine starts.
+    const unsigned subsystem = peSize >= 24 + 70 ? Little(pe + 24 + 68, 2) : 0;
+    if (subsystem != 2 && subsystem != 3) return {kNotWindows};
+    return {L"", machine == 0x14c};
+}
+
+// Wine reads its command line in the charset of its LC_CTYPE. When that is not UTF-8 and
+// the path we hand it has more than ASCII (our text is UTF-8 whatever the locale), it
+// gets the same language's UTF-8 locale for LC_CTYPE, else C.UTF-8: the language is what
+// Wine takes the game's code page from, so that stays. LC_ALL, which would override it,
+// becomes LANG.
+void GiveWineUtf8(const std::string& target, SpawnRequest& request) {
+    if (std::all_of(target.begin(), target.end(), [](char c) { return (c & 0x80) == 0; })) return;
+    const char* all = std::getenv("LC_ALL");
+    std::string name = all && *all ? all : "";
+    for (const char* variable : {"LC_CTYPE", "LANG"})
+        if (const char* value = std::getenv(variable); name.empty() && value && *value) name = value;
+    if (name.empty()) name = "C";
+    auto isUtf8 = [](const std::string& locale) {
+        const locale_t handle = newlocale(LC_CTYPE_MASK, locale.c_str(), locale_t{});
+        if (!handle) return false;
+        std::string codeset = nl_langinfo_l(CODESET, handle);
+        freelocale(handle);
+        std::erase(codeset, '-');
+        for (char& c : codeset)
+            if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        return codeset == "UTF8";
+    };
+    if (isUtf8(name)) return;
+    std::string utf8 = name.substr(0, name.find_first_of(".@")) + ".UTF-8";
+    if (!isUtf8(utf8)) utf8 = "C.UTF-8";
+    if (all && *all) {
+        request.environment.emplace_back("LANG", all);
+        request.unset.push_back("LC_ALL");
+    }
+    request.environment.emplace_back("LC_CTYPE", utf8);
 }
 
 // Whether this Wine can run 32-bit programs. Only the split install Debian makes is
@@ -220,7 +293,8 @@ bool WineHas32BitSide(const fs::path& loader) {
 }
 
 // The log the game's output goes to: quenbrook/game.log in the XDG state folder, anew
-// for each start. With no such folder, an unnamed file that goes when the game ends.
+// for each start; the one before is game.log.1. With no such folder, an unnamed file
+// that goes when the game ends.
 int OpenGameLog() {
     fs::path state;
     if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg && *xdg == '/')
@@ -230,40 +304,54 @@ int OpenGameLog() {
     if (!state.empty()) {
         std::error_code ec;
         fs::create_directories(state / "quenbrook", ec);
-        const int fd = open((state / "quenbrook" / "game.log").c_str(),
-                            O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        // A game still running writes on into its own log, now game.log.1.
+        const fs::path log = state / "quenbrook" / "game.log";
+        rename(log.c_str(), (log.string() + ".1").c_str());
+        const int fd = open(log.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
         if (fd >= 0) return fd;
     }
     return open("/tmp", O_RDWR | O_TMPFILE | O_CLOEXEC, 0600);
 }
 
-// Whether a line is one of Wine's debug-channel notes ("0048:err:winediag:...").
-bool IsWineNote(std::string_view line) {
+enum class Line { Words, Error, Noise };
+
+// Wine's debug-channel notes ("0048:err:winediag:...", "fixme:ntdll:..." without the
+// thread): errors, and the fixme, warn and trace noise of every run.
+Line KindOfLine(std::string_view line) {
     const std::size_t colon = line.find(':');
-    if (colon == 0 || colon == std::string_view::npos ||
-        line.substr(0, colon).find_first_not_of("0123456789abcdef") != std::string_view::npos)
-        return false;
-    const std::string_view rest = line.substr(colon + 1);
-    return rest.starts_with("err:") || rest.starts_with("warn:") || rest.starts_with("fixme:") ||
-           rest.starts_with("trace:");
+    if (colon != std::string_view::npos && colon > 0 &&
+        line.substr(0, colon).find_first_not_of("0123456789abcdef") == std::string_view::npos)
+        line.remove_prefix(colon + 1);
+    if (line.starts_with("err:")) return Line::Error;
+    if (line.starts_with("fixme:") || line.starts_with("warn:") || line.starts_with("trace:"))
+        return Line::Noise;
+    return Line::Words;
 }
 
-// What the program wrote while watched: its last lines. Wine's debug-channel notes are
-// left out when it also said something in words, which is then the reason.
+// The last lines the program wrote before it gave up, from the end of its log: its words,
+// or Wine's errors when it said nothing else. The noise never counts.
 std::string WhatItSaid(int log) {
-    char buffer[16384];
-    const ssize_t got = pread(log, buffer, sizeof buffer, 0);
+    constexpr off_t kTail = 16384;
+    struct stat info {};
+    if (fstat(log, &info) != 0 || info.st_size == 0) return {};
+    const off_t from = info.st_size > kTail ? info.st_size - kTail : 0;
+    char buffer[kTail];
+    const ssize_t got = pread(log, buffer, sizeof buffer, from);
     if (got <= 0) return {};
-    std::vector<std::string> lines, words;
     std::string_view text(buffer, static_cast<std::size_t>(got));
+    // Begun inside a line: that line is cut, and left out.
+    if (from > 0) text.remove_prefix(std::min(text.find('\n'), text.size()));
+    std::vector<std::string> words, errors;
     while (!text.empty()) {
         const std::size_t end = std::min(text.find('\n'), text.size());
         std::string lineText = Trimmed(text.substr(0, end));
         if (!lineText.empty() && lineText.back() == '\r') lineText.pop_back();
-        if (!lineText.empty()) (IsWineNote(lineText) ? lines : words).push_back(lineText);
+        const Line kind = KindOfLine(lineText);
+        if (!lineText.empty() && kind != Line::Noise)
+            (kind == Line::Words ? words : errors).push_back(lineText);
         text.remove_prefix(std::min(end + 1, text.size()));
     }
-    if (!words.empty()) lines = std::move(words);
+    const std::vector<std::string>& lines = words.empty() ? errors : words;
     constexpr std::size_t kLast = 6;
     std::string said;
     for (std::size_t i = lines.size() > kLast ? lines.size() - kLast : 0; i < lines.size(); ++i)
@@ -357,17 +445,28 @@ Status LinuxSystem::StartProgram(const std::wstring& commandLine, int windowStyl
 
     SpawnRequest request;
     fs::path folder;  // the executable's host folder, when it has one
+    bool byHostPath = false;  // Wine gets the file by its host path (/unix)
     std::wstring through;
     if (IsWindowsProgram(program)) {
         if (NeedsMissingPrefix(prefix_, program))
             return Status::Fail(L"cannot start " + name + L": " + NoPrefix(prefix_));
         const fs::path host = HostFile(prefix_, program);
-        // Wine gets the file by its host path; a bare name it looks up in its own folders.
+        // Wine gets the file by its Windows path when a drive holds it, which no locale
+        // can garble (a host path it decodes in the locale's charset), and then prints
+        // its failures instead of showing them in a dialog; else by its host path. A bare
+        // name it looks up in its own folders.
         std::string target = program;
+        ProgramKind kind;
         if (IsRegularFile(host)) {
             const fs::path absolute = Absolute(host);
-            target = absolute.string();
+            const auto windows = WindowsFormOf(prefix_, absolute);
+            target = windows ? *windows : absolute.string();
+            byHostPath = !windows;
             folder = absolute.parent_path();
+            const std::string extension = ExtensionOf(program);
+            if (extension != ".bat" && extension != ".cmd") kind = KindOf(host, extension == ".com");
+            if (!kind.refusal.empty())
+                return Status::Fail(L"cannot start " + name + L": " + kind.refusal);
         } else if (hasPath) {
             return Status::Fail(L"cannot start " + Naming(FromNarrow(program), host) +
                                 L": the file does not exist");
@@ -376,7 +475,7 @@ Status LinuxSystem::StartProgram(const std::wstring& commandLine, int windowStyl
         if (!wine.loader)
             return Status::Fail(L"Wine is not installed: " + wine.whyMissing + L", so " + name +
                                 L" could not be started");
-        if (!folder.empty() && IsWindows32BitProgram(host) && !WineHas32BitSide(*wine.loader))
+        if (kind.is32Bit && !WineHas32BitSide(*wine.loader))
             return Status::Fail(
                 L"cannot start " + name + L": it is a 32-bit Windows program and this Wine (" +
                 FromNarrow(wine.loader->native()) +
@@ -387,10 +486,11 @@ Status LinuxSystem::StartProgram(const std::wstring& commandLine, int windowStyl
         // maximized, as on Windows); /wait keeps the game's exit status ours to watch.
         request.arguments = {wine.loader->string(), "start", "/wait"};
         if (windowStyle == kShowMaximized) request.arguments.push_back("/max");
-        if (!folder.empty()) request.arguments.push_back("/unix");
+        if (byHostPath) request.arguments.push_back("/unix");
         request.arguments.push_back(target);
         // Wine takes a relative prefix from its own folder, which is the game's.
         request.environment = {{"WINEPREFIX", Absolute(prefix_).string()}};
+        GiveWineUtf8(target, request);
         through = L" through Wine (" + FromNarrow(wine.loader->native()) + L")";
     } else {
         fs::path executable;
@@ -434,15 +534,17 @@ Status LinuxSystem::StartProgram(const std::wstring& commandLine, int windowStyl
 
     // Wine starts whatever it is given; whether it could run it shows only in how soon
     // and how it ends.
-    const std::optional<int> ended = WaitAwhile(started.pid, kWatch);
+    const Watched watched = WaitAwhile(started.pid, kWatch);
     const std::string said = log >= 0 ? WhatItSaid(log) : std::string();
     if (log >= 0) close(log);
-    if (!ended) {
-        WaitInBackground(started.pid, nullptr);
+    if (!watched.ended) {
+        WaitInBackground(started.pid, std::chrono::milliseconds(0), nullptr);
         return Status::Ok();
     }
-    if (WIFEXITED(*ended) && WEXITSTATUS(*ended) == 0) return Status::Ok();
-    std::wstring why = WIFEXITED(*ended)
+    const std::optional<int> ended = watched.status;
+    if (ended && WIFEXITED(*ended) && WEXITSTATUS(*ended) == 0) return Status::Ok();
+    std::wstring why = !ended ? std::wstring(L"it ended at once")
+                       : WIFEXITED(*ended)
                            ? L"it ended at once with status " + std::to_wstring(WEXITSTATUS(*ended))
                            : L"it was ended at once by signal " + std::to_wstring(WTERMSIG(*ended));
     if (!said.empty()) why += L", saying:\n" + FromNarrow(said);
