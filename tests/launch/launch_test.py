@@ -13,19 +13,25 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 import cases  # noqa: E402
 
-quenbrook, stand_in, needs_gone = sys.argv[1:4]
-# Some kernels run no 32-bit program at all (no IA-32 emulation): wine32 cannot work there,
-# so neither can the game. Skipped (77), with the reason, rather than failed.
+quenbrook, built = sys.argv[1], pathlib.Path(sys.argv[2])
+wine = {}  # what Wine's own tools need besides, and the loader Quenbrook is to use
+# Some kernels run no 32-bit program at all (no IA-32 emulation), nor so wine32: there the
+# 64-bit stand-in runs under wine64, which shows the same roads; without it, skipped (77).
 try:
     subprocess.run(["/lib/ld-linux.so.2", "--version"], check=True, capture_output=True)
+    bits = ""
 except (OSError, subprocess.CalledProcessError) as e:
-    sys.exit(print(f"skipped: this machine cannot run 32-bit programs ({e})") or 77)
+    if not (built / "stand_in_game64.exe").exists() or not os.access("/usr/lib/wine/wine64", os.X_OK):
+        sys.exit(print(f"skipped: this machine cannot run 32-bit programs ({e}), and has no wine64") or 77)
+    print(f"This machine cannot run 32-bit programs ({e}): the 64-bit stand-in under wine64 instead.")
+    bits, wine = "64", dict(WINE="/usr/lib/wine/wine64", WINEARCH="win64")
+stand_in, needs_gone = built / f"stand_in_game{bits}.exe", built / f"needs_gone{bits}.exe"
 root = pathlib.Path(tempfile.mkdtemp(prefix="quenbrook-launch-"))
 prefix = root / "Civ Zwei – Größe Ä" / "prefix"
 drive_c = prefix / "drive_c"
 # The stand-in game, twice: in an ASCII folder and in one that is not.
 games = [drive_c / "Games" / folder for folder in ("Civ Two", "Civ Zwei Ä")]
-env = dict(os.environ, WINEPREFIX=str(prefix), XDG_STATE_HOME=str(root / "state"))
+env = dict(os.environ, WINEPREFIX=str(prefix), XDG_STATE_HOME=str(root / "state"), **wine)
 env.pop("WINEDEBUG", None)  # as players have it: Wine's notes go to the log, and are left out
 xvfb = subprocess.Popen(["Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
                         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
@@ -33,7 +39,7 @@ display = ":" + xvfb.stdout.readline().strip()  # written once the server is rea
 wrong = []
 try:
     prefix.parent.mkdir()  # Wine makes only the prefix's own folder
-    subprocess.run(["wineboot", "-i"], env=dict(env, WINEDEBUG="-all"), check=True, capture_output=True)
+    subprocess.run([wine.get("WINE", "wine"), "wineboot", "-i"], env=dict(env, WINEDEBUG="-all"), check=True, capture_output=True)
     subprocess.run(["wineserver", "-w"], env=env, check=True)
     game = pathlib.Path(stand_in).read_bytes()
     # The PE header's machine, at the offset 0x3c gives plus 4, made one no processor has.
