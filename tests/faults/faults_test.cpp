@@ -1,6 +1,8 @@
 // What must never happen to the game's file: a refused write that changes it anyway, bad
 // content losing bytes, a writer killed at any moment, no room, the game saving meanwhile.
+#include <dlfcn.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <signal.h>
@@ -9,10 +11,15 @@
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
+#include <cstdarg>
+#include <cstring>
 #include <functional>
+#include <future>
 #include <set>
 #include <thread>
 
@@ -20,6 +27,23 @@
 #include "platform/linux/profile_file.h"
 #include "support/cases.h"
 #include "support/temp_dir.h"
+
+// An NFS or SMB home as the kernel shows it, for the writer "nfs": an NFS file system
+// (fstatfs), and a read lease refused with EAGAIN (no delegation or oplock granted).
+static bool g_nfs = false;
+extern "C" int fcntl(int fd, int cmd, ...) {
+    va_list args;
+    va_start(args, cmd);
+    const long argument = va_arg(args, long);
+    va_end(args);
+    if (g_nfs && cmd == F_SETLEASE && argument != F_UNLCK) return errno = EAGAIN, -1;
+    return reinterpret_cast<int (*)(int, int, long)>(::dlsym(RTLD_NEXT, "fcntl"))(fd, cmd, argument);
+}
+extern "C" int fstatfs(int fd, struct statfs* info) {
+    const int result = reinterpret_cast<int (*)(int, struct statfs*)>(::dlsym(RTLD_NEXT, "fstatfs"))(fd, info);
+    if (g_nfs && result == 0) info->f_type = 0x6969;
+    return result;
+}
 
 namespace quenbrook {
 namespace {
@@ -64,11 +88,30 @@ std::string InChild(const std::function<std::string()>& body) {
     ::munmap(answer, 4096);
     return out;
 }
-// Makes this child the writer a row names: us, nobody, or small (files of 16 bytes at most).
+// Makes this child the writer a row names: us, nobody (in the group users, 100), nfs (us
+// on an NFS home), or small (files of 16 bytes at most).
 bool Become(const std::string& writer) {
     const rlimit small{16, 16};
+    const gid_t users = 100;
+    g_nfs = writer == "nfs";
     if (writer == "small") return ::signal(SIGXFSZ, SIG_IGN) != SIG_ERR && ::setrlimit(RLIMIT_FSIZE, &small) == 0;
-    return writer != "nobody" || ::geteuid() != 0 || (::setgid(65534) == 0 && ::setuid(65534) == 0);
+    return writer != "nobody" || ::geteuid() != 0 ||
+           (::setgroups(1, &users) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0);
+}
+// What a file is besides its bytes: inode kind and mode, owner, group, links, every
+// extended attribute (the ACL among them).
+std::string Identity(const fs::path& file) {
+    struct stat st {};
+    ::lstat(file.c_str(), &st);
+    std::string identity = std::to_string(st.st_mode) + " " + std::to_string(st.st_uid) + ":" + std::to_string(st.st_gid) +
+                           " links " + std::to_string(st.st_nlink);
+    char names[4096], value[4096];
+    const ssize_t n = ::llistxattr(file.c_str(), names, sizeof names);
+    for (ssize_t at = 0; at < n; at += static_cast<ssize_t>(std::strlen(names + at)) + 1) {
+        const ssize_t size = ::lgetxattr(file.c_str(), names + at, value, sizeof value);
+        identity += std::string(" ") + (names + at) + "=" + std::string(value, size > 0 ? size : 0);
+    }
+    return identity;
 }
 
 class Faults : public ::testing::Test {
@@ -82,20 +125,31 @@ protected:
 };
 
 // A row of faults_write: what stands at civ.ini, who writes what, and what must follow;
-// nothing is ever left beside the file, nor a missing folder made.
+// nothing is ever left beside the file, nor a missing folder made, and a written file
+// keeps all it was besides its bytes.
 class WriteTo : public Faults, public ::testing::WithParamInterface<testing::Case> {};
 TEST_P(WriteTo, GivesItsResultAndChangesNothingElse) {
     const auto& row = GetParam();
-    const std::string before = row.at(3).value_or(std::string(50u << 20, 'x') + "=" + std::string(50u << 20, 'y'));
+    const std::string before = row.at(3) ? *row.at(3) : std::string(50u << 20, 'x') + "=" + std::string(50u << 20, 'y');
     const std::string what = row[0], argument = Filled(what.substr(what.find(' ') + 1));
-    fs::permissions(dir.path(), fs::perms(0755));
+    const bool hardLink = what.find(" hardlink") != std::string::npos;
+    fs::permissions(dir.path(), fs::perms(what.find(" open") != std::string::npos ? 0777 : 0755));
     if (what == "folder") fs::create_directory(file);
     if (what == "fifo") ::mkfifo(file.c_str(), 0644);
     if (what.starts_with("link")) fs::create_symlink(argument, file);
     if (what.starts_with("file")) {
         WriteFile(file, before);
         ::chmod(file.c_str(), std::stoi(argument, nullptr, 8));
+        if (const auto at = what.find(" owner "); at != std::string::npos) {
+            ASSERT_EQ(::chown(file.c_str(), 0, std::stoi(what.substr(at + 7))), 0);
+        }
+        if (hardLink) fs::create_hard_link(file, dir / "other.ini");
+        if (what.find(" acl") != std::string::npos) {
+            ASSERT_EQ(std::system(("setfacl -m u:nobody:rw " + file.string()).c_str()), 0) << "setfacl (package acl)";
+            ASSERT_EQ(::setxattr(file.c_str(), "user.DOSATTRIB", "0x2", 3, 0), 0) << "no user.* attributes on " << dir.path();
+        }
     }
+    const std::string identity = Identity(file);
     const auto snapshot = [&] {
         struct stat st {};
         ::lstat(file.c_str(), &st);
@@ -105,7 +159,11 @@ TEST_P(WriteTo, GivesItsResultAndChangesNothingElse) {
     EXPECT_EQ(InChild([&] { return Become(row[1]) ? Write(file, row[2]) : "cannot become " + row[1]; }), Filled(row[4]));
     const std::string after = row.at(5) ? (row.at(3) ? "" : before) + *row.at(5) : old;
     EXPECT_TRUE((row.at(5) ? ReadFile(file) : snapshot()) == after) << snapshot().substr(0, 200);
-    EXPECT_EQ(Names(dir.path()), 1);
+    EXPECT_EQ(Identity(file), identity);
+    if (hardLink) {
+        EXPECT_EQ(ReadFile(dir / "other.ini"), ReadFile(file));
+    }
+    EXPECT_EQ(Names(dir.path()), hardLink ? 2 : 1);
 }
 INSTANTIATE_CASES(WriteTo, "faults_write");
 
@@ -120,11 +178,16 @@ TEST_F(Faults, WriterKilledAtRandomNeverTearsNorLosesTheFile) {
             for (unsigned i = 0;; ++i) Write(file, i % 2 ? "0" : "10000");
         });
         std::this_thread::sleep_for(std::chrono::microseconds(::random() % 5000));
+        ::kill(writer, SIGSTOP);  // a new file open, named or not yet, is a write under way
+        std::error_code ec;
+        for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(writer) + "/fd", ec)) {
+            const std::string open = fs::read_symlink(fd, ec).string();
+            interrupted += open.starts_with(dir.path().string()) && open != file.string();
+        }
         Stop(writer);
         const std::string now = ReadFile(file);
         ASSERT_TRUE(now == versions[0] || now == versions[1]) << "torn: " << now.size() << " bytes";
         changed += now != versions[round % 2];
-        interrupted += Names(dir.path()) > 1;
         ASSERT_EQ(Write(file, round % 2 ? "10000" : "0"), "ok");
         ASSERT_EQ(Names(dir.path()), 1);
     }
