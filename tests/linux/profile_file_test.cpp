@@ -29,11 +29,12 @@ extern "C" int fsync(int fd) {
     g_diskCalls.push_back("fsync " + std::to_string(st.st_ino));
     return reinterpret_cast<int (*)(int)>(::dlsym(RTLD_NEXT, "fsync"))(fd);
 }
-extern "C" int rename(const char* from, const char* to) {
+extern "C" int renameat2(int fromFolder, const char* from, int toFolder, const char* to, unsigned flags) {
     struct stat st {};
-    ::lstat(from, &st);
+    ::fstatat(fromFolder, from, &st, AT_SYMLINK_NOFOLLOW);
     g_diskCalls.push_back("rename " + std::to_string(st.st_ino));
-    return reinterpret_cast<int (*)(const char*, const char*)>(::dlsym(RTLD_NEXT, "rename"))(from, to);
+    using Call = int (*)(int, const char*, int, const char*, unsigned);
+    return reinterpret_cast<Call>(::dlsym(RTLD_NEXT, "renameat2"))(fromFolder, from, toFolder, to, flags);
 }
 
 namespace quenbrook {

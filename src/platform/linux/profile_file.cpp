@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <sys/vfs.h>
@@ -17,6 +18,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <system_error>
 #include <thread>
@@ -159,6 +161,95 @@ private:
     std::size_t capacity_ = 0;
 };
 
+// Mappings being read. A lease does not stop open(O_RDONLY | O_TRUNC), so a file can
+// still be cut short under its mapping; touching a page past its new end raises SIGBUS.
+// Inside one of these mappings the handler puts zero pages there and marks the mapping
+// cut, and the reader, which looks at the mark (and at the file's version), reads again.
+struct Guarded {
+    std::atomic<char*> begin{nullptr};
+    std::atomic<std::size_t> size{0};
+    std::atomic<bool> cut{false};
+};
+Guarded g_guarded[16];
+struct sigaction g_previousSigbus;
+
+void OnSigbus(int signal, siginfo_t* info, void* context) {
+    char* at = static_cast<char*>(info->si_addr);
+    for (Guarded& g : g_guarded) {
+        char* begin = g.begin.load();
+        const std::size_t size = g.size.load();
+        if (!begin || at < begin || at >= begin + size) continue;
+        const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+        char* from = begin + (static_cast<std::size_t>(at - begin) & ~(page - 1));
+        ::mmap(from, static_cast<std::size_t>(begin + size - from), PROT_READ,
+               MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
+        g.cut = true;
+        return;
+    }
+    // Not ours: as it would have been without us.
+    if (g_previousSigbus.sa_flags & SA_SIGINFO) {
+        g_previousSigbus.sa_sigaction(signal, info, context);
+    } else if (g_previousSigbus.sa_handler != SIG_IGN) {
+        if (g_previousSigbus.sa_handler != SIG_DFL) return g_previousSigbus.sa_handler(signal);
+        ::signal(SIGBUS, SIG_DFL);
+        ::raise(SIGBUS);
+    }
+}
+
+// A read-only view of a file's pages in the page cache. Scanning it costs no copy and no
+// fresh memory, which for a large civ.ini is most of the price of a read. Only taken
+// under a read lease, so no one writes the file under the view; one cut short under it
+// reads as zeros past the cut, and Cut() says so.
+class Mapping {
+public:
+    Mapping() = default;
+    Mapping(const Mapping&) = delete;
+    Mapping& operator=(const Mapping&) = delete;
+    ~Mapping() {
+        if (guard_) {
+            guard_->size = 0;
+            guard_->begin = nullptr;
+        }
+        if (data_) ::munmap(data_, size_);
+    }
+    bool Map(int fd, std::size_t size) {
+        static std::once_flag installed;
+        std::call_once(installed, [] {
+            struct sigaction action {};
+            action.sa_sigaction = OnSigbus;
+            action.sa_flags = SA_SIGINFO | SA_NODEFER;
+            sigemptyset(&action.sa_mask);
+            ::sigaction(SIGBUS, &action, &g_previousSigbus);
+        });
+        void* p = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
+        if (p == MAP_FAILED) return false;
+        for (Guarded& g : g_guarded) {
+            char* none = nullptr;
+            if (g.begin.compare_exchange_strong(none, static_cast<char*>(p))) {
+                g.cut = false;
+                g.size = size;
+                guard_ = &g;
+                break;
+            }
+        }
+        if (!guard_) {  // more readers at once than we watch over
+            ::munmap(p, size);
+            return false;
+        }
+        ::madvise(p, size, MADV_SEQUENTIAL);
+        data_ = p;
+        size_ = size;
+        return true;
+    }
+    std::string_view view() const { return {static_cast<const char*>(data_), size_}; }
+    bool Cut() const { return guard_ && guard_->cut; }
+
+private:
+    void* data_ = nullptr;
+    std::size_t size_ = 0;
+    Guarded* guard_ = nullptr;
+};
+
 // Two looks at a file show the same version of it: same file, same size, not written or
 // changed in between.
 bool SameVersion(const struct stat& a, const struct stat& b) {
@@ -237,27 +328,48 @@ private:
     int fd_ = -1;
 };
 
-// A file's content, read into memory (a mapping could be cut short under us: a lease
-// does not stop an open(O_RDONLY | O_TRUNC)); a UTF-16 file, which the engine reads as
-// UTF-8, converted.
+// A file's content: mapped when it can be (under a read lease, kept as long as the
+// content), else read into memory; a UTF-16 file (which the engine reads as UTF-8)
+// converted.
 struct Content {
-    // Declared in this order so that the lease goes before the file it is held on.
+    // Declared in this order so that the view goes before the lease, and the lease before
+    // the file it is held on: the mapping may be read only under the lease.
     Fd fd;
     ReadLease lease;
+    Mapping mapping;
     FileBytes bytes;
     std::string converted;
     std::string_view view;
-    std::string utf16;  // the UTF-16 encoding the file was in, or empty
-    std::string odd;    // a UTF-16 file's odd last byte, which Wine does not read
+    std::string_view raw;  // the file's own bytes
+    std::string utf16;     // the UTF-16 encoding the file was in, or empty
+    std::string odd;       // a UTF-16 file's odd last byte, which Wine does not read
+    struct stat st {};     // the version read
 
     // Takes in what was loaded, converting UTF-16.
     void Settle(std::string_view loaded) {
-        view = loaded;
+        view = raw = loaded;
         if (!loaded.starts_with("\xFF\xFE") && !loaded.starts_with("\xFE\xFF")) return;
         utf16 = FileEncoding(loaded, 0);
         if (loaded.size() % 2) odd = loaded.substr(loaded.size() - 1);
         converted = Utf16ToUtf8(loaded);
         view = converted;
+    }
+    // Whether the file is no longer the version read, or was cut short under the view.
+    bool Stale() const {
+        struct stat now;
+        return mapping.Cut() || ::fstat(fd.get(), &now) != 0 || !SameVersion(st, now);
+    }
+    // Loads fd's file (described by st): mapped when the lease is held, else read whole
+    // with the version checks. Returns 0 or errno (EBUSY: it kept changing).
+    int Load() {
+        if (lease.Held() && st.st_size > 0 &&
+            mapping.Map(fd.get(), static_cast<std::size_t>(st.st_size))) {
+            Settle(mapping.view());
+            return 0;
+        }
+        if (int e = ReadStable(fd.get(), st, bytes)) return e;
+        Settle(bytes.view());
+        return 0;
     }
 };
 
@@ -458,23 +570,25 @@ int CopyWithEdit(int in, std::string_view view, int out, const ProfileEdit& edit
 }
 
 // Loads a regular file whole into content; false when it cannot (see ReadProfileFile).
-bool LoadRegularFile(const fs::path& file, Content& content) {
+// unmapped: read into memory, as after a view that went stale.
+bool LoadRegularFile(const fs::path& file, Content& content, bool unmapped = false) {
     Fd& fd = content.fd;
     fd.Reset(OpenForReading(file));
-    struct stat st;
+    struct stat& st = content.st;
     if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
     // While the game is saving, wait a moment for the save to end rather than read half
     // of it; a file that stays open for writing is read as it is.
     const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(250);
-    while (content.lease.Take(fd.get()) == EAGAIN && std::chrono::steady_clock::now() < giveUp)
+    while (!unmapped && content.lease.Take(fd.get()) == EAGAIN &&
+           std::chrono::steady_clock::now() < giveUp)
         std::this_thread::sleep_for(std::chrono::microseconds(200));
+    // Under the lease the file stands still; its size is the one to map.
+    if (::fstat(fd.get(), &st) != 0) return false;
     try {
-        if (ReadStable(fd.get(), st, content.bytes) != 0) return false;
+        return content.Load() == 0;
     } catch (const std::bad_alloc&) {
         return false;
     }
-    content.Settle(content.bytes.view());
-    return true;
 }
 
 }  // namespace
@@ -486,18 +600,26 @@ std::optional<FileVersion> CurrentVersion(const fs::path& file) {
 }
 
 std::optional<std::string> ReadProfileFile(const fs::path& file) {
-    Content content;
-    if (!LoadRegularFile(file, content)) return std::nullopt;
-    return std::string(content.view);
+    for (bool unmapped : {false, true}) {
+        Content content;
+        if (!LoadRegularFile(file, content, unmapped)) return std::nullopt;
+        std::string text(content.view);
+        if (!content.Stale() || unmapped) return text;
+    }
+    return std::nullopt;
 }
 
 std::optional<std::string> ReadProfileValue(const fs::path& file, std::string_view section,
                                             std::string_view key) {
-    Content content;
-    if (!LoadRegularFile(file, content)) return std::nullopt;
-    const std::optional<std::string_view> value = FindProfileValue(content.view, section, key);
-    if (!value) return std::nullopt;
-    return std::string(*value);
+    for (bool unmapped : {false, true}) {
+        Content content;
+        if (!LoadRegularFile(file, content, unmapped)) return std::nullopt;
+        const std::optional<std::string_view> value = FindProfileValue(content.view, section, key);
+        std::optional<std::string> found;
+        if (value) found.emplace(*value);
+        if (!content.Stale() || unmapped) return found;
+    }
+    return std::nullopt;
 }
 
 namespace {
@@ -594,13 +716,16 @@ struct Change {
 // are kept in a backup until the new ones are on disk.
 Attempt WriteInPlace(const Job& job, Content& loaded, const struct stat& st,
                      const Change& change, const std::function<bool(int)>& readsBack) {
+    // The bytes that move, and those to put back on failure, may be the mapped file's:
+    // they are taken while the lease holds, and before the file changes under the view.
+    const std::string tail(change.b), old(loaded.raw.substr(change.offset));
     // Our own open for writing would break our lease and wait for us to let go.
     loaded.lease.Release();
     Fd out(::open(job.target.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
     if (!out.valid()) return Final(Fail(job.name + L" cannot be changed", errno));
     struct stat now;
     if (::fstat(out.get(), &now) != 0 || !SameVersion(st, now)) return kChanged;
-    const std::string_view raw = loaded.bytes.view();
+    const std::string_view raw = loaded.raw;
     const bool oneSector = change.size == raw.size() && change.b.empty() && !change.a.empty() &&
                            change.offset / 512 == (change.offset + change.a.size() - 1) / 512;
     const fs::path backup = oneSector ? fs::path() : Backup(job, loaded.fd.get(), raw);
@@ -613,12 +738,12 @@ Attempt WriteInPlace(const Job& job, Content& loaded, const struct stat& st,
             return errno;
         return 0;
     };
-    int e = put(change.offset, change.a, change.b, change.size);
+    int e = put(change.offset, change.a, tail, change.size);
     if (!e && ::fsync(out.get()) != 0) e = errno;
     if (!e && !readsBack(out.get())) e = -1;
     if (e) {
         // Put the old bytes back (they fit: they were there); the backup goes only then.
-        if (put(change.offset, raw.substr(change.offset), {}, raw.size()) == 0 &&
+        if (put(change.offset, old, {}, raw.size()) == 0 &&
             ::ftruncate(out.get(), static_cast<off_t>(raw.size())) == 0 &&
             ::fsync(out.get()) == 0 && !backup.empty())
             ::unlink(backup.c_str());
@@ -671,15 +796,18 @@ Attempt WriteOnce(const Job& job, std::unique_ptr<Redo>& redo) {
         if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
             return Final(Fail(name + L" cannot be changed", errno));
         if (lease.Take(in.get()) == EAGAIN) return kChanged;  // being written now
+        // Under the lease the file stands still; its size is the one to map.
+        if (::fstat(in.get(), &st) != 0) return Final(Fail(name + L" cannot be read", errno));
+        loaded.st = st;
         try {
-            if (int e = ReadStable(in.get(), st, loaded.bytes)) {
+            if (int e = loaded.Load()) {
                 if (e == EBUSY) return kChanged;
                 return Final(Fail(name + L" cannot be read", e));
             }
         } catch (const std::bad_alloc&) {
             return Final(Status::Fail(name + L" is too large to load into memory"));
         }
-        loaded.Settle(loaded.bytes.view());
+        st = loaded.st;
     }
 
     const std::string_view content = loaded.view;
@@ -744,28 +872,45 @@ Attempt WriteOnce(const Job& job, std::unique_ptr<Redo>& redo) {
         return WriteInPlace(job, loaded, st, change, readsBack);
     }
 
-    const int fd = temporary->fd.get();
-    const int e = !whole.empty()               ? WriteAll(fd, whole, {}, {})
-                  : loaded.bytes.view().empty() ? WriteAll(fd, content.substr(0, edit.offset),
-                                                           edit.insert, after)
-                                                : CopyWithEdit(in.get(), content, fd, edit);
-    if (e) return Final(Fail(saving, e));
-
     // Still the version we read, and no one waiting to write it? Then it is ours to
     // replace; otherwise we let go and try again, so that the game's save goes through
     // whole and our key is set on top of it. The version checks stand in for the lease
     // where there is none: a save of the game's that was under way when we read goes on
     // writing the file we read, so they look again after the fsync.
-    const auto readFileChanged = [&] {
-        struct stat now;
-        return ::fstat(in.get(), &now) != 0 || !SameVersion(st, now);
-    };
-    if (lease.Broken() || (exists && readFileChanged()) || pathChanged()) return kChanged;
+    const auto readFileChanged = [&] { return exists && loaded.Stale(); };
+    const int fd = temporary->fd.get();
+    const int e = !whole.empty() ? WriteAll(fd, whole, {}, {})
+                  : loaded.mapping.view().empty()
+                      ? WriteAll(fd, content.substr(0, edit.offset), edit.insert, after)
+                      : CopyWithEdit(in.get(), content, fd, edit);
+    if (e) return readFileChanged() ? kChanged : Final(Fail(saving, e));
+
+    if (lease.Broken() || readFileChanged() || pathChanged()) return kChanged;
     if (::fsync(fd) != 0) return Final(Fail(saving, errno));
     if (!readsBack(fd)) return Final(Status::Fail(saving + L": it did not read back as written"));
-    if (lease.Broken() || (exists && readFileChanged())) return kChanged;
+    if (lease.Broken() || readFileChanged()) return kChanged;
     if (int e = NameTemporary(job.folder, job.prefix, *temporary)) return Final(Fail(saving, e));
-    if (::rename(temporary->path.c_str(), target.c_str()) != 0) return Final(Fail(saving, errno));
+    // Exchanged rather than renamed where the file system can, so that what the new file
+    // took the place of can be looked at: a save of the game's that arrived by rename
+    // just before ours is swapped back, and our key goes on top of it.
+    const char* from = temporary->path.c_str();
+    if (::renameat2(AT_FDCWD, from, AT_FDCWD, target.c_str(), exists ? RENAME_EXCHANGE : RENAME_NOREPLACE) == 0) {
+        struct stat replaced {};
+        const struct stat& expected = redo ? redo->ours : st;
+        if (exists && (::lstat(from, &replaced) != 0 || replaced.st_ino != expected.st_ino ||
+                       replaced.st_dev != expected.st_dev)) {
+            if (::renameat2(AT_FDCWD, from, AT_FDCWD, target.c_str(), RENAME_EXCHANGE) == 0)
+                return kChanged;
+            temporary->Keep();  // ours stays in place: the other file is left beside it
+        } else if (exists) {
+            ::unlink(from);  // the old file, which we still hold
+        }
+    } else if (errno == EEXIST) {
+        return kChanged;  // someone made the file meanwhile
+    } else if ((errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) ||
+               ::rename(from, target.c_str()) != 0) {
+        return Final(Fail(saving, errno));
+    }
     temporary->Keep();
     struct stat ours {};
     ::fstat(fd, &ours);
