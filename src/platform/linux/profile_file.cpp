@@ -656,20 +656,29 @@ bool InFolderWeMayWrite(const fs::path& folder) {
 
 // Whether a save of the game's went to the file we just replaced: we let go of the
 // lease, wait for a writer that was waiting on it to close the file (the lease can then
-// be taken again), and look whether the file changed.
+// be taken again), and look whether the file changed. A writer that found the file by
+// its name just before the rename may open it only a moment later, so we look for a
+// little while.
 bool OldFileWritten(int fd, ReadLease& lease, const struct stat& st) {
     const bool leased = lease.Held(), waitedOn = lease.Broken();
     lease.Release();
-    if (leased) {
-        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-        while (lease.Take(fd) == EAGAIN && std::chrono::steady_clock::now() < giveUp)
-            std::this_thread::sleep_for(std::chrono::microseconds(100));
-        lease.Release();
+    if (waitedOn) return true;
+    const auto start = std::chrono::steady_clock::now();
+    for (;;) {
+        if (leased) {
+            while (lease.Take(fd) == EAGAIN &&
+                   std::chrono::steady_clock::now() - start < std::chrono::seconds(2))
+                std::this_thread::sleep_for(std::chrono::microseconds(100));
+            lease.Release();
+        }
+        // Its change time says nothing: the rename took its name.
+        struct stat now;
+        if (::fstat(fd, &now) != 0 || now.st_size != st.st_size ||
+            now.st_mtim.tv_sec != st.st_mtim.tv_sec || now.st_mtim.tv_nsec != st.st_mtim.tv_nsec)
+            return true;
+        if (std::chrono::steady_clock::now() - start > std::chrono::milliseconds(2)) return false;
+        std::this_thread::sleep_for(std::chrono::microseconds(250));
     }
-    // Its change time says nothing: the rename took its name.
-    struct stat now;
-    return waitedOn || ::fstat(fd, &now) != 0 || now.st_size != st.st_size ||
-           now.st_mtim.tv_sec != st.st_mtim.tv_sec || now.st_mtim.tv_nsec != st.st_mtim.tv_nsec;
 }
 
 // Where a file written in place keeps its old bytes until the new ones are on disk:
@@ -893,6 +902,19 @@ Attempt WriteOnce(const Job& job, std::unique_ptr<Redo>& redo) {
     // Exchanged rather than renamed where the file system can, so that what the new file
     // took the place of can be looked at: a save of the game's that arrived by rename
     // just before ours is swapped back, and our key goes on top of it.
+    // Redoing, what we replace is our own last file: held, and under a lease, so that a
+    // save landing on it now is seen as well.
+    Fd previous;
+    ReadLease previousLease;
+    if (redo) {
+        previous.Reset(OpenForReading(target));
+        struct stat now;
+        if (!previous.valid() || ::fstat(previous.get(), &now) != 0 || !SameVersion(redo->ours, now)) {
+            redo.reset();  // a later save of the game's has taken its place
+            return kChanged;
+        }
+        if (previousLease.Take(previous.get()) == EAGAIN) return kChanged;
+    }
     const char* from = temporary->path.c_str();
     if (::renameat2(AT_FDCWD, from, AT_FDCWD, target.c_str(), exists ? RENAME_EXCHANGE : RENAME_NOREPLACE) == 0) {
         struct stat replaced {};
@@ -922,10 +944,12 @@ Attempt WriteOnce(const Job& job, std::unique_ptr<Redo>& redo) {
     if (dir.valid() && ::fsync(dir.get()) != 0 && errno != EINVAL && errno != EROFS)
         return Final(Fail(name + L" was replaced, but the disk did not confirm it", errno));
     const bool wasRedo = redo != nullptr;
+    const struct stat replaced = wasRedo ? redo->ours : st;
+    Fd& replacedFile = wasRedo ? previous : in;
     redo.reset();
-    if (exists && !wasRedo && OldFileWritten(in.get(), lease, st)) {
+    if (exists && OldFileWritten(replacedFile.get(), wasRedo ? previousLease : lease, replaced)) {
         redo = std::make_unique<Redo>();
-        redo->old.Reset(in.Release());
+        redo->old.Reset(replacedFile.Release());
         redo->ours = ours;
     }
     return Final(Status::Ok());
