@@ -676,7 +676,7 @@ bool OldFileWritten(int fd, ReadLease& lease, const struct stat& st) {
         if (::fstat(fd, &now) != 0 || now.st_size != st.st_size ||
             now.st_mtim.tv_sec != st.st_mtim.tv_sec || now.st_mtim.tv_nsec != st.st_mtim.tv_nsec)
             return true;
-        if (std::chrono::steady_clock::now() - start > std::chrono::milliseconds(2)) return false;
+        if (std::chrono::steady_clock::now() - start > std::chrono::milliseconds(1)) return false;
         std::this_thread::sleep_for(std::chrono::microseconds(250));
     }
 }
