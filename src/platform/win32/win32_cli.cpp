@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "platform/win32/ansi.h"
+#include "platform/win32/win32_system.h"
 #include "settings_file/settings_file.h"
 
 namespace quenbrook {
@@ -97,6 +98,9 @@ int RunCommandLine(const std::vector<std::wstring>& arguments, SystemCalls& syst
     const int code = RunCli(parsed.request, system, out, err, where);
     Write(STD_OUTPUT_HANDLE, out.str());
     Write(STD_ERROR_HANDLE, err.str());
+    // A game run as administrator: the command line says how to do it with those rights.
+    if (code == kExitFailed && (parsed.request.enable || parsed.request.unlock))
+        Write(STD_ERROR_HANDLE, AdministratorAdvice(arguments));
     return code;
 }
 
