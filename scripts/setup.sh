@@ -6,7 +6,7 @@
 QUENBROOK_BUILD_PACKAGES=(cmake make g++ pkg-config qt6-base-dev libgl-dev qt6-wayland
   fonts-dejavu-core fonts-liberation2)
 # What the tests need besides.
-QUENBROOK_TEST_PACKAGES=(libgtest-dev googletest attr
+QUENBROOK_TEST_PACKAGES=(libgtest-dev googletest attr acl
   python3 xvfb xdotool imagemagick desktop-file-utils appstream dpkg-dev file groff-base
   libx11-dev weston lintian)
 # The sanitizer and fuzzing runs (scripts/sanitize, scripts/fuzz) besides.

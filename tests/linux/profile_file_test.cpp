@@ -21,16 +21,20 @@
 #include "support/cases.h"
 #include "support/temp_dir.h"
 
-// Interposed for the whole test program: every fsync and rename, in order, by path.
+// Interposed for the whole test program: every fsync and rename, in order, by inode.
 static std::vector<std::string> g_diskCalls;
 extern "C" int fsync(int fd) {
-    std::error_code ec;
-    g_diskCalls.push_back("fsync " + std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(fd), ec).string());
+    struct stat st {};
+    ::fstat(fd, &st);
+    g_diskCalls.push_back("fsync " + std::to_string(st.st_ino));
     return reinterpret_cast<int (*)(int)>(::dlsym(RTLD_NEXT, "fsync"))(fd);
 }
-extern "C" int rename(const char* from, const char* to) {
-    g_diskCalls.push_back("rename " + std::string(from));
-    return reinterpret_cast<int (*)(const char*, const char*)>(::dlsym(RTLD_NEXT, "rename"))(from, to);
+extern "C" int renameat2(int fromFolder, const char* from, int toFolder, const char* to, unsigned flags) {
+    struct stat st {};
+    ::fstatat(fromFolder, from, &st, AT_SYMLINK_NOFOLLOW);
+    g_diskCalls.push_back("rename " + std::to_string(st.st_ino));
+    using Call = int (*)(int, const char*, int, const char*, unsigned);
+    return reinterpret_cast<Call>(::dlsym(RTLD_NEXT, "renameat2"))(fromFolder, from, toFolder, to, flags);
 }
 
 namespace quenbrook {
@@ -99,8 +103,8 @@ TEST_P(ProfileGolden, WriteThenRewrite) {
     EXPECT_NE(written.st_ino, original);
     EXPECT_EQ(written.st_mode & 07777, 0660u);
     EXPECT_TRUE(!root || (written.st_uid == 4321 && written.st_gid == 4322)) << written.st_uid;
-    const std::string temporary = g_diskCalls.size() == 3 ? g_diskCalls[1].substr(7) : "";
-    EXPECT_EQ(g_diskCalls, (std::vector<std::string>{"fsync " + temporary, "rename " + temporary, "fsync " + dir.path().string()}));
+    const std::string temporary = std::to_string(written.st_ino), folder = std::to_string(Stat(dir.path()).st_ino);
+    EXPECT_EQ(g_diskCalls, (std::vector<std::string>{"fsync " + temporary, "rename " + temporary, "fsync " + folder}));
 
     const timespec old[2] = {{946684800, 0}, {946684800, 0}};
     ASSERT_EQ(::utimensat(AT_FDCWD, file.c_str(), old, 0), 0);

@@ -12,6 +12,7 @@
 #include "platform/linux/linux_system.h"
 #include "platform/linux/prefix_discovery.h"
 #include "platform/linux/wine_paths.h"
+#include "settings_file/settings_file.h"
 #include "support/cases.h"
 #include "support/temp_dir.h"
 
@@ -109,7 +110,7 @@ TEST_P(CodePage, AsWineFindsIt) {
 }
 INSTANTIATE_CASES(CodePage, "code_page");
 
-// A write and the read after it through LinuxSystem.
+// A write and the read after it through the settings file on LinuxSystem.
 class ProfileEncoding : public ::testing::TestWithParam<testing::Case> {};
 TEST_P(ProfileEncoding, StoredAsWineReadsItShownAsMeantOrRefused) {
     const auto& row = GetParam();
@@ -118,10 +119,12 @@ TEST_P(ProfileEncoding, StoredAsWineReadsItShownAsMeantOrRefused) {
     if (row.at(0)) WriteFile(dir / "prefix/system.reg", row[0]);
     WriteFile(ini, row[1]);
     LinuxSystem host(dir / "prefix", nullptr);
-    const Status status = host.WriteProfileString(row.wide(2), row.wide(3), row.wide(4), L"C:\\Windows\\civ.ini");
+    SettingsFile settings(host);
+    settings.SetIniFilePath(L"C:\\Windows\\civ.ini");
+    const Status status = settings.WriteIniString(row.wide(2), row.wide(3), row.wide(4));
     EXPECT_EQ(status.reason(), row.at(6) ? row.wide(6) : L"");
     EXPECT_EQ(ReadFile(ini), row[5]);
-    EXPECT_EQ(host.GetProfileString(row.wide(2), row.wide(3), L"", L"C:\\Windows\\civ.ini"), row.wide(7));
+    EXPECT_EQ(settings.ReadIniString(row.wide(2), row.wide(3), L"C:\\Windows\\civ.ini"), row.wide(7));
 }
 INSTANTIATE_CASES(ProfileEncoding, "profile_encoding");
 

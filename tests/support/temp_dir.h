@@ -14,7 +14,9 @@ namespace quenbrook::testing {
 
 class TempDir {
 public:
-    TempDir() : path_((std::filesystem::temp_directory_path() / "quenbrook-test-XXXXXX").string()) {
+    // under: where, when not the system's temporary folder (/dev/shm: no disk to wait for).
+    explicit TempDir(const std::filesystem::path& under = std::filesystem::temp_directory_path())
+        : path_((under / "quenbrook-test-XXXXXX").string()) {
         if (!mkdtemp(path_.data())) throw std::runtime_error("mkdtemp failed");
     }
     ~TempDir() {

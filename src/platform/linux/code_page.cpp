@@ -197,19 +197,75 @@ std::wstring Decode(std::string_view bytes, const std::string& encoding) {
     return out;
 }
 
-std::optional<std::string> Utf16ToUtf8(std::string_view utf16) {
-    const std::string encoding = FileEncoding(utf16, 0);
-    Converter convert("UTF-8", encoding);
+std::string Utf16ToUtf8(std::string_view utf16) {
+    const bool little = utf16.starts_with("\xFF\xFE");
     std::string out;
-    utf16.remove_prefix(2);
-    if (!convert.valid() || convert.Run(utf16, out) != utf16.size()) return std::nullopt;
+    out.reserve(utf16.size());
+    const auto unit = [&](std::size_t at) {
+        const auto a = static_cast<unsigned char>(utf16[at]),
+                   b = static_cast<unsigned char>(utf16[at + 1]);
+        return little ? a | b << 8 : a << 8 | b;
+    };
+    const std::size_t end = utf16.size() & ~std::size_t{1};
+    for (std::size_t at = 2; at < end; at += 2) {
+        unsigned c = unit(at);
+        if (c >= 0xD800 && c < 0xDC00 && at + 2 < end) {
+            if (const unsigned low = unit(at + 2); low >= 0xDC00 && low < 0xE000) {
+                c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+                at += 2;
+            }
+        }
+        if (c < 0x80) {
+            out.push_back(static_cast<char>(c));
+        } else if (c < 0x800) {
+            out.push_back(static_cast<char>(0xC0 | c >> 6));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else if (c < 0x10000) {  // a lone surrogate too
+            out.push_back(static_cast<char>(0xE0 | c >> 12));
+            out.push_back(static_cast<char>(0x80 | (c >> 6 & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        } else {
+            out.push_back(static_cast<char>(0xF0 | c >> 18));
+            out.push_back(static_cast<char>(0x80 | (c >> 12 & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c >> 6 & 0x3F)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        }
+    }
     return out;
 }
 
 std::optional<std::string> Utf8ToUtf16(std::string_view utf8, const std::string& encoding) {
-    Converter convert(encoding, "UTF-8");
-    std::string out = encoding == "UTF-16LE" ? "\xFF\xFE" : "\xFE\xFF";
-    if (!convert.valid() || convert.Run(utf8, out) != utf8.size()) return std::nullopt;
+    const bool little = encoding == "UTF-16LE";
+    std::string out = little ? "\xFF\xFE" : "\xFE\xFF";
+    out.reserve(utf8.size() * 2 + 2);
+    const auto put = [&](unsigned u) {
+        const char a = static_cast<char>(u & 0xFF), b = static_cast<char>(u >> 8);
+        out.push_back(little ? a : b);
+        out.push_back(little ? b : a);
+    };
+    for (std::size_t at = 0; at < utf8.size();) {
+        const auto lead = static_cast<unsigned char>(utf8[at]);
+        const int length = lead < 0x80 ? 1 : lead >= 0xF0 && lead < 0xF5 ? 4
+                           : lead >= 0xE0                ? 3
+                           : lead >= 0xC2 && lead < 0xE0 ? 2
+                                                         : 0;
+        if (length == 0 || at + length > utf8.size()) return std::nullopt;
+        unsigned c = length == 1 ? lead : lead & (0x7F >> length);
+        for (int i = 1; i < length; ++i) {
+            const auto next = static_cast<unsigned char>(utf8[at + i]);
+            if ((next & 0xC0) != 0x80) return std::nullopt;
+            c = c << 6 | (next & 0x3F);
+        }
+        const unsigned least[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (c < least[length] || c > 0x10FFFF) return std::nullopt;
+        if (c >= 0x10000) {
+            put(0xD800 + ((c - 0x10000) >> 10));
+            put(0xDC00 + ((c - 0x10000) & 0x3FF));
+        } else {
+            put(c);
+        }
+        at += static_cast<std::size_t>(length);
+    }
     return out;
 }
 

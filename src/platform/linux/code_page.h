@@ -32,9 +32,12 @@ std::optional<std::string> Encode(std::wstring_view text, const std::string& enc
 // maps the code page's holes, so any file still reads as something.
 std::wstring Decode(std::string_view bytes, const std::string& encoding);
 
-// A UTF-16 file (with its mark) as UTF-8 without one, and back; nothing when it does not
-// convert whole.
-std::optional<std::string> Utf16ToUtf8(std::string_view utf16);
+// A UTF-16 file (with its mark) as UTF-8 without one, read as Wine reads it: whole 16-bit
+// units only (an odd last byte is left out), and a lone surrogate kept (in the three-byte
+// form WTF-8 gives it) so that it goes back as it was.
+std::string Utf16ToUtf8(std::string_view utf16);
+// And back, with the mark of encoding ("UTF-16LE" or "UTF-16BE"); nothing when utf8 is
+// not UTF-8 (lone surrogates allowed).
 std::optional<std::string> Utf8ToUtf16(std::string_view utf8, const std::string& encoding);
 
 }  // namespace quenbrook

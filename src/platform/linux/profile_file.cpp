@@ -6,6 +6,8 @@
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
+#include <sys/vfs.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,10 +16,14 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <system_error>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "platform/linux/code_page.h"
 #include "platform/linux/narrow.h"
@@ -50,12 +56,15 @@ public:
         if (fd_ >= 0) ::close(fd_);
         fd_ = -1;
     }
+    int Release() { return std::exchange(fd_, -1); }
 
 private:
     int fd_;
 };
 
-// The temporary file, removed unless it has been renamed into place.
+// The temporary file, removed unless it has been renamed into place. It has no name
+// until it needs one (O_TMPFILE), and is locked before it gets one, so another writer
+// of ours never takes it for one a killed writer left.
 class Temporary {
 public:
     ~Temporary() {
@@ -64,7 +73,7 @@ public:
     }
     void Keep() { path.clear(); }
 
-    fs::path path;
+    fs::path path;  // empty while it has no name
     Fd fd;
 };
 
@@ -152,30 +161,93 @@ private:
     std::size_t capacity_ = 0;
 };
 
+// Mappings being read. A lease does not stop open(O_RDONLY | O_TRUNC), so a file can
+// still be cut short under its mapping; touching a page past its new end raises SIGBUS.
+// Inside one of these mappings the handler puts zero pages there and marks the mapping
+// cut, and the reader, which looks at the mark (and at the file's version), reads again.
+struct Guarded {
+    std::atomic<char*> begin{nullptr};
+    std::atomic<std::size_t> size{0};
+    std::atomic<bool> cut{false};
+};
+Guarded g_guarded[16];
+struct sigaction g_previousSigbus;
+
+void OnSigbus(int signal, siginfo_t* info, void* context) {
+    char* at = static_cast<char*>(info->si_addr);
+    for (Guarded& g : g_guarded) {
+        char* begin = g.begin.load();
+        const std::size_t size = g.size.load();
+        if (!begin || at < begin || at >= begin + size) continue;
+        const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+        char* from = begin + (static_cast<std::size_t>(at - begin) & ~(page - 1));
+        ::mmap(from, static_cast<std::size_t>(begin + size - from), PROT_READ,
+               MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
+        g.cut = true;
+        return;
+    }
+    // Not ours: as it would have been without us.
+    if (g_previousSigbus.sa_flags & SA_SIGINFO) {
+        g_previousSigbus.sa_sigaction(signal, info, context);
+    } else if (g_previousSigbus.sa_handler != SIG_IGN) {
+        if (g_previousSigbus.sa_handler != SIG_DFL) return g_previousSigbus.sa_handler(signal);
+        ::signal(SIGBUS, SIG_DFL);
+        ::raise(SIGBUS);
+    }
+}
+
 // A read-only view of a file's pages in the page cache. Scanning it costs no copy and no
 // fresh memory, which for a large civ.ini is most of the price of a read. Only taken
-// under a read lease: no one can then shrink the file under the view.
+// under a read lease, so no one writes the file under the view; one cut short under it
+// reads as zeros past the cut, and Cut() says so.
 class Mapping {
 public:
     Mapping() = default;
     Mapping(const Mapping&) = delete;
     Mapping& operator=(const Mapping&) = delete;
     ~Mapping() {
+        if (guard_) {
+            guard_->size = 0;
+            guard_->begin = nullptr;
+        }
         if (data_) ::munmap(data_, size_);
     }
     bool Map(int fd, std::size_t size) {
+        static std::once_flag installed;
+        std::call_once(installed, [] {
+            struct sigaction action {};
+            action.sa_sigaction = OnSigbus;
+            action.sa_flags = SA_SIGINFO | SA_NODEFER;
+            sigemptyset(&action.sa_mask);
+            ::sigaction(SIGBUS, &action, &g_previousSigbus);
+        });
         void* p = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
         if (p == MAP_FAILED) return false;
+        for (Guarded& g : g_guarded) {
+            char* none = nullptr;
+            if (g.begin.compare_exchange_strong(none, static_cast<char*>(p))) {
+                g.cut = false;
+                g.size = size;
+                guard_ = &g;
+                break;
+            }
+        }
+        if (!guard_) {  // more readers at once than we watch over
+            ::munmap(p, size);
+            return false;
+        }
         ::madvise(p, size, MADV_SEQUENTIAL);
         data_ = p;
         size_ = size;
         return true;
     }
     std::string_view view() const { return {static_cast<const char*>(data_), size_}; }
+    bool Cut() const { return guard_ && guard_->cut; }
 
 private:
     void* data_ = nullptr;
     std::size_t size_ = 0;
+    Guarded* guard_ = nullptr;
 };
 
 // Two looks at a file show the same version of it: same file, same size, not written or
@@ -203,6 +275,28 @@ int ReadStable(int fd, struct stat& st, FileBytes& bytes) {
     return EBUSY;
 }
 
+// Whether a refused lease says nothing about writers: network and user-space file
+// systems refuse leases whenever their server grants no delegation or oplock (EAGAIN,
+// as a writer would), so there only the version checks can tell.
+bool LeasesMayBeRefusedAnyway(int fd) {
+    struct statfs fsInfo;
+    if (::fstatfs(fd, &fsInfo) != 0) return true;
+    switch (static_cast<unsigned long>(fsInfo.f_type)) {
+    case 0x6969:      // NFS
+    case 0x517B:      // SMB
+    case 0xFF534D42:  // CIFS
+    case 0xFE534D42:  // SMB2
+    case 0x65735546:  // FUSE
+    case 0x00C36400:  // Ceph
+    case 0x01021997:  // 9P
+    case 0x6B414653:  // AFS
+    case 0x73757245:  // Coda
+        return true;
+    default:
+        return false;
+    }
+}
+
 // A read lease on the file we read. The kernel grants it only while no one has the file
 // open for writing, and breaks it as soon as someone opens it to write (that opener
 // waits until we let go), so a lease held across our read proves the read was not of a
@@ -210,16 +304,18 @@ int ReadStable(int fd, struct stat& st, FileBytes& bytes) {
 // file) the version checks stand alone.
 class ReadLease {
 public:
-    // 0 when held, EAGAIN when someone has the file open for writing, else unavailable.
+    // 0 when held, EAGAIN when someone has the file open for writing, else unavailable
+    // (ENOLCK when the file system refused it whoever writes).
     int Take(int fd) {
         // The break is announced by a signal, SIGIO unless told otherwise, and SIGIO
         // would end the program; SIGURG is ignored unless someone handles it. We look
         // with F_GETLEASE instead of waiting for the signal.
         if (::fcntl(fd, F_SETSIG, SIGURG) != 0 || ::fcntl(fd, F_SETLEASE, F_RDLCK) != 0)
-            return errno;
+            return errno == EAGAIN && LeasesMayBeRefusedAnyway(fd) ? ENOLCK : errno;
         fd_ = fd;
         return 0;
     }
+    bool Held() const { return fd_ >= 0; }
     // Whether someone now waits to write the file.
     bool Broken() const { return fd_ >= 0 && ::fcntl(fd_, F_GETLEASE) != F_RDLCK; }
     void Release() {
@@ -233,8 +329,8 @@ private:
 };
 
 // A file's content: mapped when it can be (under a read lease, kept as long as the
-// content), else read into memory; a UTF-16 file (which
-// the engine reads as UTF-8) converted.
+// content), else read into memory; a UTF-16 file (which the engine reads as UTF-8)
+// converted.
 struct Content {
     // Declared in this order so that the view goes before the lease, and the lease before
     // the file it is held on: the mapping may be read only under the lease.
@@ -244,18 +340,36 @@ struct Content {
     FileBytes bytes;
     std::string converted;
     std::string_view view;
-    std::string utf16;  // the UTF-16 encoding the file was in, or empty
+    std::string_view raw;  // the file's own bytes
+    std::string utf16;     // the UTF-16 encoding the file was in, or empty
+    std::string odd;       // a UTF-16 file's odd last byte, which Wine does not read
+    struct stat st {};     // the version read
 
-    // Takes in what was loaded, converting UTF-16. False when a UTF-16 file is broken.
-    bool Settle(std::string_view loaded) {
-        view = loaded;
-        if (!loaded.starts_with("\xFF\xFE") && !loaded.starts_with("\xFE\xFF")) return true;
+    // Takes in what was loaded, converting UTF-16.
+    void Settle(std::string_view loaded) {
+        view = raw = loaded;
+        if (!loaded.starts_with("\xFF\xFE") && !loaded.starts_with("\xFE\xFF")) return;
         utf16 = FileEncoding(loaded, 0);
-        std::optional<std::string> utf8 = Utf16ToUtf8(loaded);
-        if (!utf8) return false;
-        converted = std::move(*utf8);
+        if (loaded.size() % 2) odd = loaded.substr(loaded.size() - 1);
+        converted = Utf16ToUtf8(loaded);
         view = converted;
-        return true;
+    }
+    // Whether the file is no longer the version read, or was cut short under the view.
+    bool Stale() const {
+        struct stat now;
+        return mapping.Cut() || ::fstat(fd.get(), &now) != 0 || !SameVersion(st, now);
+    }
+    // Loads fd's file (described by st): mapped when the lease is held, else read whole
+    // with the version checks. Returns 0 or errno (EBUSY: it kept changing).
+    int Load() {
+        if (lease.Held() && st.st_size > 0 &&
+            mapping.Map(fd.get(), static_cast<std::size_t>(st.st_size))) {
+            Settle(mapping.view());
+            return 0;
+        }
+        if (int e = ReadStable(fd.get(), st, bytes)) return e;
+        Settle(bytes.view());
+        return 0;
     }
 };
 
@@ -305,19 +419,31 @@ void RemoveAbandonedTemporaries(const fs::path& folder, const std::string& prefi
     }
 }
 
-// Creates a new temporary file with a name no one else has (O_EXCL) and locks it.
+// A name no one has yet, of the pattern RemoveAbandonedTemporaries looks for.
+fs::path TemporaryName(const fs::path& folder, const std::string& prefix) {
+    static std::atomic<unsigned> counter{0};
+    const auto ticks = static_cast<unsigned long long>(
+        std::chrono::steady_clock::now().time_since_epoch().count());
+    const unsigned long long mix =
+        ticks ^ (static_cast<unsigned long long>(::getpid()) << 32) ^
+        (static_cast<unsigned long long>(counter.fetch_add(1)) * 0x9E3779B97F4A7C15ull);
+    char suffix[17];
+    std::snprintf(suffix, sizeof suffix, "%016llx", mix);
+    return folder / (prefix + suffix + std::string(kTemporaryEnd));
+}
+
+// Creates a new temporary file in folder, locked; without a name where the file system
+// allows (it gets one in NameTemporary), else with a name no one else has (O_EXCL).
 int CreateTemporary(const fs::path& folder, const std::string& prefix, mode_t mode,
                     Temporary& temporary) {
-    static std::atomic<unsigned> counter{0};
+    if (const int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, mode); fd >= 0) {
+        temporary.fd.Reset(fd);
+        ::flock(fd, LOCK_EX);
+        return 0;
+    }
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return errno;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const auto ticks = static_cast<unsigned long long>(
-            std::chrono::steady_clock::now().time_since_epoch().count());
-        const unsigned long long mix =
-            ticks ^ (static_cast<unsigned long long>(::getpid()) << 32) ^
-            (static_cast<unsigned long long>(counter.fetch_add(1)) * 0x9E3779B97F4A7C15ull);
-        char suffix[17];
-        std::snprintf(suffix, sizeof suffix, "%016llx", mix);
-        const fs::path path = folder / (prefix + suffix + std::string(kTemporaryEnd));
+        const fs::path path = TemporaryName(folder, prefix);
         const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (fd >= 0) {
             temporary.path = path;
@@ -328,6 +454,67 @@ int CreateTemporary(const fs::path& folder, const std::string& prefix, mode_t mo
         if (errno != EEXIST) return errno;
     }
     return EEXIST;
+}
+
+// Gives an unnamed temporary its name, so that it can be renamed into place.
+int NameTemporary(const fs::path& folder, const std::string& prefix, Temporary& temporary) {
+    if (!temporary.path.empty()) return 0;
+    const std::string self = "/proc/self/fd/" + std::to_string(temporary.fd.get());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const fs::path path = TemporaryName(folder, prefix);
+        if (::linkat(temporary.fd.get(), "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0 ||
+            (errno != EEXIST &&
+             ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0)) {
+            temporary.path = path;
+            return 0;
+        }
+        if (errno != EEXIST) return errno;
+    }
+    return EEXIST;
+}
+
+// The extended attributes of fd (the ACL among them): names and values.
+std::vector<std::pair<std::string, std::string>> Attributes(int fd) {
+    std::vector<std::pair<std::string, std::string>> attributes;
+    std::string names(256, '\0');
+    ssize_t n;
+    while ((n = ::flistxattr(fd, names.data(), names.size())) < 0 && errno == ERANGE)
+        names.resize(names.size() * 4);
+    for (std::size_t at = 0; n > 0 && at < static_cast<std::size_t>(n);) {
+        std::string name(names.c_str() + at);
+        at += name.size() + 1;
+        std::string value(64, '\0');
+        ssize_t length;
+        while ((length = ::fgetxattr(fd, name.c_str(), value.data(), value.size())) < 0 &&
+               errno == ERANGE)
+            value.resize(value.size() * 4);
+        if (length < 0) continue;
+        value.resize(static_cast<std::size_t>(length));
+        attributes.emplace_back(std::move(name), std::move(value));
+    }
+    return attributes;
+}
+
+// Gives the temporary to the owner, group, mode and extended attributes (ACL included)
+// that original has; false when one of them cannot be kept.
+bool TakeIdentity(int original, const struct stat& st, int temporary) {
+    // chown clears set-id bits, so it goes first; mode bits next, then the ACL, whose
+    // mask the mode's group bits must not overwrite.
+    if (::fchown(temporary, st.st_uid, st.st_gid) != 0 ||
+        ::fchmod(temporary, st.st_mode & 07777) != 0)
+        return false;
+    const auto wanted = Attributes(original);
+    for (const auto& [name, value] : Attributes(temporary)) {  // the folder's default ACL
+        const bool keep = std::any_of(wanted.begin(), wanted.end(),
+                                      [&](const auto& a) { return a.first == name; });
+        if (!keep && ::fremovexattr(temporary, name.c_str()) != 0) return false;
+    }
+    for (const auto& [name, value] : wanted)
+        if (::fsetxattr(temporary, name.c_str(), value.data(), value.size(), 0) != 0)
+            return false;
+    struct stat now;
+    return ::fstat(temporary, &now) == 0 && now.st_mode == st.st_mode &&
+           now.st_uid == st.st_uid && now.st_gid == st.st_gid;
 }
 
 // Writes the pieces one after the other with as few system calls as the kernel allows.
@@ -383,24 +570,22 @@ int CopyWithEdit(int in, std::string_view view, int out, const ProfileEdit& edit
 }
 
 // Loads a regular file whole into content; false when it cannot (see ReadProfileFile).
-bool LoadRegularFile(const fs::path& file, Content& content) {
+// unmapped: read into memory, as after a view that went stale.
+bool LoadRegularFile(const fs::path& file, Content& content, bool unmapped = false) {
     Fd& fd = content.fd;
-    ReadLease& lease = content.lease;
     fd.Reset(OpenForReading(file));
-    struct stat st;
+    struct stat& st = content.st;
     if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
     // While the game is saving, wait a moment for the save to end rather than read half
     // of it; a file that stays open for writing is read as it is.
     const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(250);
-    int leased;
-    while ((leased = lease.Take(fd.get())) == EAGAIN && std::chrono::steady_clock::now() < giveUp)
+    while (!unmapped && content.lease.Take(fd.get()) == EAGAIN &&
+           std::chrono::steady_clock::now() < giveUp)
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     // Under the lease the file stands still; its size is the one to map.
-    if (leased == 0 && ::fstat(fd.get(), &st) == 0 && st.st_size > 0 &&
-        content.mapping.Map(fd.get(), static_cast<std::size_t>(st.st_size)))
-        return content.Settle(content.mapping.view());
+    if (::fstat(fd.get(), &st) != 0) return false;
     try {
-        return ReadStable(fd.get(), st, content.bytes) == 0 && content.Settle(content.bytes.view());
+        return content.Load() == 0;
     } catch (const std::bad_alloc&) {
         return false;
     }
@@ -415,18 +600,26 @@ std::optional<FileVersion> CurrentVersion(const fs::path& file) {
 }
 
 std::optional<std::string> ReadProfileFile(const fs::path& file) {
-    Content content;
-    if (!LoadRegularFile(file, content)) return std::nullopt;
-    return std::string(content.view);
+    for (bool unmapped : {false, true}) {
+        Content content;
+        if (!LoadRegularFile(file, content, unmapped)) return std::nullopt;
+        std::string text(content.view);
+        if (!content.Stale() || unmapped) return text;
+    }
+    return std::nullopt;
 }
 
 std::optional<std::string> ReadProfileValue(const fs::path& file, std::string_view section,
                                             std::string_view key) {
-    Content content;
-    if (!LoadRegularFile(file, content)) return std::nullopt;
-    const std::optional<std::string_view> value = FindProfileValue(content.view, section, key);
-    if (!value) return std::nullopt;
-    return std::string(*value);
+    for (bool unmapped : {false, true}) {
+        Content content;
+        if (!LoadRegularFile(file, content, unmapped)) return std::nullopt;
+        const std::optional<std::string_view> value = FindProfileValue(content.view, section, key);
+        std::optional<std::string> found;
+        if (value) found.emplace(*value);
+        if (!content.Stale() || unmapped) return found;
+    }
+    return std::nullopt;
 }
 
 namespace {
@@ -438,131 +631,327 @@ struct Attempt {
 };
 
 Attempt Final(Status status) { return Attempt{false, std::move(status)}; }
+const Attempt kChanged{true};
 
-// One read, edit and replace of target. It gives up as "changed" when someone was
+// What a write works on, and the words of its messages.
+struct Job {
+    fs::path target, folder;
+    std::string prefix;  // of our temporaries' names
+    std::wstring name, saving;
+    std::string_view section, key, value;
+    WrittenFile* written;
+};
+
+// A save of the game's that opened civ.ini just before our rename waits on our lease and
+// then writes the old file, which has no name any more: that save is the file we still
+// hold, to be put back with our edit on top, in place of ours while ours is unchanged.
+struct Redo {
+    Fd old;
+    struct stat ours;
+};
+
+bool InFolderWeMayWrite(const fs::path& folder) {
+    return ::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
+}
+
+// Whether a save of the game's went to the file we just replaced: we let go of the
+// lease, wait for a writer that was waiting on it to close the file (the lease can then
+// be taken again), and look whether the file changed. A writer that found the file by
+// its name just before the rename may open it only a moment later, so we look for a
+// little while.
+bool OldFileWritten(int fd, ReadLease& lease, const struct stat& st) {
+    const bool leased = lease.Held(), waitedOn = lease.Broken();
+    lease.Release();
+    if (waitedOn) return true;
+    const auto start = std::chrono::steady_clock::now();
+    for (;;) {
+        if (leased) {
+            while (lease.Take(fd) == EAGAIN &&
+                   std::chrono::steady_clock::now() - start < std::chrono::seconds(2))
+                std::this_thread::sleep_for(std::chrono::microseconds(100));
+            lease.Release();
+        }
+        // Its change time says nothing: the rename took its name.
+        struct stat now;
+        if (::fstat(fd, &now) != 0 || now.st_size != st.st_size ||
+            now.st_mtim.tv_sec != st.st_mtim.tv_sec || now.st_mtim.tv_nsec != st.st_mtim.tv_nsec)
+            return true;
+        if (std::chrono::steady_clock::now() - start > std::chrono::milliseconds(1)) return false;
+        std::this_thread::sleep_for(std::chrono::microseconds(250));
+    }
+}
+
+// Where a file written in place keeps its old bytes until the new ones are on disk:
+// beside it, else (a folder closed to us) in our state folder.
+fs::path BackupPath(const Job& job) {
+    const std::string name = job.target.filename().native() + ".quenbrook-backup";
+    if (InFolderWeMayWrite(job.folder)) return job.folder / name;
+    const char* state = std::getenv("XDG_STATE_HOME");
+    const char* home = std::getenv("HOME");
+    const fs::path folder = state && *state ? fs::path(state) / "quenbrook"
+                            : home && *home ? fs::path(home) / ".local/state/quenbrook"
+                                            : fs::path();
+    std::error_code ec;
+    if (folder.empty() || (fs::create_directories(folder, ec), ec)) return {};
+    return folder / name;
+}
+
+// The copy of raw (the bytes of in) that a crash in the middle of an in-place write
+// leaves to restore from: written and flushed, or nothing when it cannot be. One an
+// interrupted write left is never replaced.
+fs::path Backup(const Job& job, int in, std::string_view raw) {
+    const fs::path path = BackupPath(job);
+    if (path.empty()) return {};
+    Fd copy(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (!copy.valid()) return {};
+    if (CopySpan(in, raw, 0, raw.size(), copy.get()) != 0 || ::fdatasync(copy.get()) != 0) {
+        ::unlink(path.c_str());
+        return {};
+    }
+    return path;
+}
+
+// The new bytes from the first one that changes: the whole file when it is UTF-16.
+struct Change {
+    std::size_t offset;
+    std::string_view a, b;
+    std::size_t size;  // of the whole new file
+    bool known;        // whether the value read back is known (not for UTF-16)
+};
+
+// Writes the change into the file itself, as the game and Wine do: for a file with
+// other names, one whose owner, mode or attributes a new file could not carry, or one in
+// a folder we may not write. Unless the change is one sector rewritten, the old bytes
+// are kept in a backup until the new ones are on disk.
+Attempt WriteInPlace(const Job& job, Content& loaded, const struct stat& st,
+                     const Change& change, const std::function<bool(int)>& readsBack) {
+    // The bytes that move, and those to put back on failure, may be the mapped file's:
+    // they are taken while the lease holds, and before the file changes under the view.
+    const std::string tail(change.b), old(loaded.raw.substr(change.offset));
+    // Our own open for writing would break our lease and wait for us to let go.
+    loaded.lease.Release();
+    Fd out(::open(job.target.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
+    if (!out.valid()) return Final(Fail(job.name + L" cannot be changed", errno));
+    struct stat now;
+    if (::fstat(out.get(), &now) != 0 || !SameVersion(st, now)) return kChanged;
+    const std::string_view raw = loaded.raw;
+    const bool oneSector = change.size == raw.size() && change.b.empty() && !change.a.empty() &&
+                           change.offset / 512 == (change.offset + change.a.size() - 1) / 512;
+    const fs::path backup = oneSector ? fs::path() : Backup(job, loaded.fd.get(), raw);
+    const auto put = [&](std::size_t offset, std::string_view a, std::string_view b,
+                         std::size_t size) {
+        if (::lseek(out.get(), static_cast<off_t>(offset), SEEK_SET) < 0) return errno;
+        if (int e = WriteAll(out.get(), a, b, {})) return e;
+        if (size < static_cast<std::size_t>(st.st_size) &&
+            ::ftruncate(out.get(), static_cast<off_t>(size)) != 0)
+            return errno;
+        return 0;
+    };
+    int e = put(change.offset, change.a, tail, change.size);
+    if (!e && ::fsync(out.get()) != 0) e = errno;
+    if (!e && !readsBack(out.get())) e = -1;
+    if (e) {
+        // Put the old bytes back (they fit: they were there); the backup goes only then.
+        if (put(change.offset, old, {}, raw.size()) == 0 &&
+            ::ftruncate(out.get(), static_cast<off_t>(raw.size())) == 0 &&
+            ::fsync(out.get()) == 0 && !backup.empty())
+            ::unlink(backup.c_str());
+        return Final(e < 0 ? Status::Fail(job.saving + L": it did not read back as written")
+                           : Fail(job.saving, e));
+    }
+    if (!backup.empty()) ::unlink(backup.c_str());
+    if (job.written && change.known && ::fstat(out.get(), &now) == 0)
+        job.written->version = VersionOf(now);
+    return Final(Status::Ok());
+}
+
+// One read, edit and write of the file. It gives up as "changed" when someone was
 // writing the file while we read it, or began to before we could replace it: a piece of
-// the game's save must never become civ.ini, and a whole one should not be lost.
-Attempt WriteOnce(const fs::path& target, const fs::path& folder, const std::string& prefix,
-                  const std::wstring& name, std::string_view section, std::string_view key,
-                  std::string_view value, WrittenFile* written) {
+// the game's save must never become civ.ini, and a whole one must not be lost. With
+// redo, the file read is the one a save of the game's wrote after our rename (see Redo).
+Attempt WriteOnce(const Job& job, std::unique_ptr<Redo>& redo) {
+    const std::wstring& name = job.name;
+    const fs::path& target = job.target;
     Content loaded;
     struct stat st {};
     Fd& in = loaded.fd;
-    in.Reset(OpenForReading(target));
     ReadLease& lease = loaded.lease;  // released before `in` is closed
+    in.Reset(redo ? ::fcntl(redo->old.get(), F_DUPFD_CLOEXEC, 0) : OpenForReading(target));
     const bool exists = in.valid();
     if (!exists && errno != ENOENT) return Final(Fail(name + L" cannot be read", errno));
+    // Whether the path no longer names what we read (or, redoing, what we wrote).
+    const auto pathChanged = [&] {
+        struct stat now;
+        if (redo) return ::stat(target.c_str(), &now) != 0 || !SameVersion(redo->ours, now);
+        if (!exists) return ::lstat(target.c_str(), &now) == 0;
+        return ::stat(target.c_str(), &now) != 0 || now.st_ino != st.st_ino ||
+               now.st_dev != st.st_dev;
+    };
     if (exists) {
         if (::fstat(in.get(), &st) != 0) return Final(Fail(name + L" cannot be read", errno));
         if (S_ISDIR(st.st_mode)) return Final(Status::Fail(name + L" is a folder"));
         if (!S_ISREG(st.st_mode)) return Final(Status::Fail(name + L" is not a regular file"));
+        // One writer of ours at a time; one that waited here finds the file replaced.
+        ::flock(in.get(), LOCK_EX);
+        if (::fstat(in.get(), &st) != 0) return Final(Fail(name + L" cannot be read", errno));
+        if (pathChanged()) {
+            redo.reset();  // a later save of the game's has taken its place
+            return kChanged;
+        }
         // No write bit at all is the read-only attribute the game's world knows: refused
         // even for root, who could write it.
         if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0)
             return Final(Status::Fail(name + L" is read-only"));
         if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
             return Final(Fail(name + L" cannot be changed", errno));
-        const int leased = lease.Take(in.get());
-        if (leased == EAGAIN) return Attempt{true};  // being written now
-        if (leased == 0 && ::fstat(in.get(), &st) == 0 && st.st_size > 0 &&
-            loaded.mapping.Map(in.get(), static_cast<std::size_t>(st.st_size))) {
-            loaded.view = loaded.mapping.view();
-        } else {
-            try {
-                if (int e = ReadStable(in.get(), st, loaded.bytes)) {
-                    if (e == EBUSY) return Attempt{true};
-                    return Final(Fail(name + L" cannot be read", e));
-                }
-            } catch (const std::bad_alloc&) {
-                return Final(Status::Fail(name + L" is too large to load into memory"));
+        if (lease.Take(in.get()) == EAGAIN) return kChanged;  // being written now
+        // Under the lease the file stands still; its size is the one to map.
+        if (::fstat(in.get(), &st) != 0) return Final(Fail(name + L" cannot be read", errno));
+        loaded.st = st;
+        try {
+            if (int e = loaded.Load()) {
+                if (e == EBUSY) return kChanged;
+                return Final(Fail(name + L" cannot be read", e));
             }
-            loaded.view = loaded.bytes.view();
+        } catch (const std::bad_alloc&) {
+            return Final(Status::Fail(name + L" is too large to load into memory"));
         }
-        if (!loaded.Settle(loaded.view))
-            return Final(Status::Fail(name + L" is marked as UTF-16 but is not valid UTF-16"));
+        st = loaded.st;
     }
 
     const std::string_view content = loaded.view;
-    const std::optional<ProfileEdit> edit = PlanProfileWrite(content, section, key, value);
-    if (!edit) return Final(Status::Ok());
+    const std::optional<ProfileEdit> planned = PlanProfileWrite(content, job.section, job.key, job.value);
+    // Redoing, the game's save goes in even when it holds our key already.
+    if (!planned && !redo) return Final(Status::Ok());
+    const ProfileEdit edit = planned ? *planned : ProfileEdit{content.size(), 0, {}, 0};
     // A UTF-16 file goes back whole in its own encoding; every character stays as it was.
     std::string whole;
     if (!loaded.utf16.empty()) {
         std::optional<std::string> back =
-            Utf8ToUtf16(ApplyProfileEdit(content, *edit), loaded.utf16);
+            Utf8ToUtf16(ApplyProfileEdit(content, edit), loaded.utf16);
         if (!back) return Final(Status::Fail(name + L" cannot be written back as UTF-16"));
-        whole = std::move(*back);
+        whole = std::move(*back) + loaded.odd;
     }
+    const std::string_view after = content.substr(edit.offset + edit.erase);
+    const bool sameSize = edit.insert.size() == edit.erase;
+    Change change = !whole.empty()
+                        ? Change{0, whole, {}, whole.size(), false}
+                        : Change{edit.offset, edit.insert, sameSize ? "" : after,
+                                 content.size() - edit.erase + edit.insert.size(), false};
+    // What must reach the disk, read back from the section's header to the key's line:
+    // the bytes before it are the old file's, so the game will read there what we read.
+    std::string expected;
+    std::optional<std::string_view> readsAs;
+    if (loaded.utf16.empty() && planned) {
+        const std::size_t end = EditedLineEnd(content, edit);
+        expected.assign(content.substr(edit.section, edit.offset - edit.section));
+        expected.append(edit.insert)
+            .append(content.substr(edit.offset + edit.erase,
+                                   end - edit.offset - edit.insert.size()));
+        readsAs = FindProfileValue(expected, job.section, job.key);
+    }
+    const auto readsBack = [&](int fd) {
+        if (expected.empty()) return true;
+        std::string span(expected.size(), '\0');
+        return readsAs && ::pread(fd, span.data(), span.size(), static_cast<off_t>(edit.section)) ==
+                              static_cast<ssize_t>(span.size()) &&
+               span == expected;
+    };
+    if (job.written && readsAs) job.written->value = *readsAs;
+    change.known = readsAs.has_value();
 
-    const std::wstring saving = name + L" cannot be saved";
-    Temporary temporary;
-    // An existing file's copy starts private and is given the original's owner and
-    // bits before any byte goes in; a new file gets the usual bits less the umask.
-    if (int e = CreateTemporary(folder, prefix, exists ? 0600 : 0666, temporary))
-        return Final(Fail(saving + L" in " + Text(folder), e));
-    const int fd = temporary.fd.get();
-    if (exists) {
-        // chown clears set-id bits, so it goes first. Without root we cannot give a file
-        // away; that is fine only when it is ours already.
-        if (::fchown(fd, st.st_uid, st.st_gid) != 0 && st.st_uid != ::geteuid())
-            return Final(Fail(saving + L" with its owner kept", errno));
-        if (::fchmod(fd, st.st_mode & 07777) != 0)
-            return Final(Fail(saving + L" with its permissions kept", errno));
+    // A new file takes civ.ini's place when it can carry everything civ.ini is: owner,
+    // group, mode, ACL and attributes, and no other name links to civ.ini. Otherwise
+    // civ.ini is written in place, as the game does.
+    const std::wstring& saving = job.saving;
+    bool inPlace = exists && !redo && (st.st_nlink > 1 || !InFolderWeMayWrite(job.folder));
+    std::optional<Temporary> temporary;
+    if (!inPlace) {
+        // An existing file's copy starts private and is given the original's owner,
+        // bits and attributes before any byte goes in; a new file gets the usual bits
+        // less the umask.
+        temporary.emplace();
+        const int e = CreateTemporary(job.folder, job.prefix, exists ? 0600 : 0666, *temporary);
+        if (e && !(exists && (e == EACCES || e == EPERM)))
+            return Final(Fail(saving + L" in " + Text(job.folder), e));
+        inPlace = e || (exists && !TakeIdentity(in.get(), st, temporary->fd.get()));
     }
-    const int e = !loaded.utf16.empty() ? WriteAll(fd, whole, {}, {})
-                  : loaded.mapping.view().empty()
-                      ? WriteAll(fd, content.substr(0, edit->offset), edit->insert,
-                                 content.substr(edit->offset + edit->erase))
-                      : CopyWithEdit(in.get(), content, fd, *edit);
-    if (e) return Final(Fail(saving, e));
+    if (inPlace) {
+        temporary.reset();
+        return WriteInPlace(job, loaded, st, change, readsBack);
+    }
 
     // Still the version we read, and no one waiting to write it? Then it is ours to
     // replace; otherwise we let go and try again, so that the game's save goes through
     // whole and our key is set on top of it. The version checks stand in for the lease
     // where there is none: a save of the game's that was under way when we read goes on
     // writing the file we read, so they look again after the fsync.
-    const auto readFileChanged = [&] {
-        struct stat now;
-        return ::fstat(in.get(), &now) != 0 || !SameVersion(st, now);
-    };
-    const auto pathChanged = [&] {
-        struct stat now;
-        if (!exists) return ::lstat(target.c_str(), &now) == 0;
-        return ::stat(target.c_str(), &now) != 0 || now.st_ino != st.st_ino ||
-               now.st_dev != st.st_dev;
-    };
-    if (lease.Broken() || (exists && readFileChanged()) || pathChanged()) return Attempt{true};
+    const auto readFileChanged = [&] { return exists && loaded.Stale(); };
+    const int fd = temporary->fd.get();
+    const int e = !whole.empty() ? WriteAll(fd, whole, {}, {})
+                  : loaded.mapping.view().empty()
+                      ? WriteAll(fd, content.substr(0, edit.offset), edit.insert, after)
+                      : CopyWithEdit(in.get(), content, fd, edit);
+    if (e) return readFileChanged() ? kChanged : Final(Fail(saving, e));
+
+    if (lease.Broken() || readFileChanged() || pathChanged()) return kChanged;
     if (::fsync(fd) != 0) return Final(Fail(saving, errno));
-    // What reached the disk, read back from the section's header to the key's line: the
-    // bytes before it are the old file's, so the game will read there what we read.
-    std::string readsAs;
-    if (loaded.utf16.empty()) {
-        const std::size_t end = EditedLineEnd(content, *edit);
-        std::string planned(content.substr(edit->section, edit->offset - edit->section));
-        planned.append(edit->insert)
-            .append(content.substr(edit->offset + edit->erase,
-                                   end - edit->offset - edit->insert.size()));
-        std::string span(planned.size(), '\0');
-        const auto found = FindProfileValue(planned, section, key);
-        if (::pread(fd, span.data(), span.size(), static_cast<off_t>(edit->section)) !=
-                static_cast<ssize_t>(span.size()) ||
-            span != planned || !found)
-            return Final(Status::Fail(saving + L": it did not read back as written"));
-        readsAs = *found;
+    if (!readsBack(fd)) return Final(Status::Fail(saving + L": it did not read back as written"));
+    if (lease.Broken() || readFileChanged()) return kChanged;
+    if (int e = NameTemporary(job.folder, job.prefix, *temporary)) return Final(Fail(saving, e));
+    // Exchanged rather than renamed where the file system can, so that what the new file
+    // took the place of can be looked at: a save of the game's that arrived by rename
+    // just before ours is swapped back, and our key goes on top of it.
+    // Redoing, what we replace is our own last file: held, and under a lease, so that a
+    // save landing on it now is seen as well.
+    Fd previous;
+    ReadLease previousLease;
+    if (redo) {
+        previous.Reset(OpenForReading(target));
+        struct stat now;
+        if (!previous.valid() || ::fstat(previous.get(), &now) != 0 || !SameVersion(redo->ours, now)) {
+            redo.reset();  // a later save of the game's has taken its place
+            return kChanged;
+        }
+        if (previousLease.Take(previous.get()) == EAGAIN) return kChanged;
     }
-    if (lease.Broken() || (exists && readFileChanged())) return Attempt{true};
-    if (::rename(temporary.path.c_str(), target.c_str()) != 0) return Final(Fail(saving, errno));
-    lease.Release();
-    temporary.Keep();
-    struct stat now;
-    if (written && loaded.utf16.empty() && ::fstat(fd, &now) == 0)
-        *written = {VersionOf(now), std::move(readsAs)};
-    temporary.fd.Close();
+    const char* from = temporary->path.c_str();
+    if (::renameat2(AT_FDCWD, from, AT_FDCWD, target.c_str(), exists ? RENAME_EXCHANGE : RENAME_NOREPLACE) == 0) {
+        struct stat replaced {};
+        const struct stat& expected = redo ? redo->ours : st;
+        if (exists && (::lstat(from, &replaced) != 0 || replaced.st_ino != expected.st_ino ||
+                       replaced.st_dev != expected.st_dev)) {
+            if (::renameat2(AT_FDCWD, from, AT_FDCWD, target.c_str(), RENAME_EXCHANGE) == 0)
+                return kChanged;
+            temporary->Keep();  // ours stays in place: the other file is left beside it
+        } else if (exists) {
+            ::unlink(from);  // the old file, which we still hold
+        }
+    } else if (errno == EEXIST) {
+        return kChanged;  // someone made the file meanwhile
+    } else if ((errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) ||
+               ::rename(from, target.c_str()) != 0) {
+        return Final(Fail(saving, errno));
+    }
+    temporary->Keep();
+    struct stat ours {};
+    ::fstat(fd, &ours);
+    if (job.written && readsAs) job.written->version = VersionOf(ours);
+    temporary.reset();
 
     // The rename itself lasts only once the folder is on disk.
-    Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    Fd dir(::open(job.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.valid() && ::fsync(dir.get()) != 0 && errno != EINVAL && errno != EROFS)
         return Final(Fail(name + L" was replaced, but the disk did not confirm it", errno));
+    const bool wasRedo = redo != nullptr;
+    const struct stat replaced = wasRedo ? redo->ours : st;
+    Fd& replacedFile = wasRedo ? previous : in;
+    redo.reset();
+    if (exists && OldFileWritten(replacedFile.get(), wasRedo ? previousLease : lease, replaced)) {
+        redo = std::make_unique<Redo>();
+        redo->old.Reset(replacedFile.Release());
+        redo->ours = ours;
+    }
     return Final(Status::Ok());
 }
 
@@ -587,14 +976,18 @@ Status WriteProfileValue(const fs::path& file, std::string_view section, std::st
     }
     if (!S_ISDIR(folderStat.st_mode)) return Status::Fail(Text(folder) + L" is not a folder");
 
-    const std::string prefix = "." + target.filename().native() + std::string(kTemporaryMark);
-    RemoveAbandonedTemporaries(folder, prefix);
+    const Job job{target, folder, "." + target.filename().native() + std::string(kTemporaryMark),
+                  name, name + L" cannot be saved", section, key, value, written};
+    RemoveAbandonedTemporaries(folder, job.prefix);
 
-    // While the game keeps saving, try again a little later each time, for about a second.
+    // While the game keeps saving, try again a little later each time, for about a second;
+    // a save of the game's that landed on the file we replaced is taken up at once.
     const auto start = std::chrono::steady_clock::now();
+    std::unique_ptr<Redo> redo;
     for (int attempt = 0;; ++attempt) {
-        Attempt result = WriteOnce(target, folder, prefix, name, section, key, value, written);
-        if (!result.changed) return result.status;
+        Attempt result = WriteOnce(job, redo);
+        if (!result.changed && (!redo || !result.status)) return result.status;
+        if (redo && !result.changed) continue;
         if (std::chrono::steady_clock::now() - start > std::chrono::seconds(1))
             return Status::Fail(name +
                                 L" is being written by another program (is the game "

@@ -60,17 +60,25 @@ fs::path MapWindowsPath(const fs::path& prefix, std::string_view windowsPath) {
         root = prefix / "drive_c";
     }
 
+    // "." and ".." go first, as Windows and Wine take them: ".." at the drive's root (or
+    // a share's) stays there, so no path climbs out of the drive.
     std::vector<std::string> parts;
+    const std::size_t fixed = windowsPath.starts_with("\\\\") ? 2 : 0;  // server, share
+    const auto take = [&](std::string& part) {
+        if (part == ".." && parts.size() > fixed)
+            parts.pop_back();
+        else if (part != "." && part != ".." && !part.empty())
+            parts.push_back(std::move(part));
+        part.clear();
+    };
     std::string part;
     for (char c : rest) {
-        if (c == '\\' || c == '/') {
-            if (!part.empty()) parts.push_back(std::move(part));
-            part.clear();
-        } else {
+        if (c == '\\' || c == '/')
+            take(part);
+        else
             part.push_back(c);
-        }
     }
-    if (!part.empty()) parts.push_back(std::move(part));
+    take(part);
 
     fs::path path = root;
     bool matching = true;
