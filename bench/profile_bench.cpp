@@ -14,7 +14,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/linux/profile_file.h"
+#include "platform/linux/civ_ini/profile_file.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "main_window/actions.h"
+#include "actions/actions.h"
 
 namespace quenbrook {
 

@@ -1,6 +1,6 @@
 #include "cli/cli.h"
 
-#include "main_window/actions.h"
+#include "actions/actions.h"
 #include "settings_file/settings_file.h"
 
 namespace quenbrook {

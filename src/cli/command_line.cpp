@@ -13,7 +13,7 @@
 
 #include "platform/linux/linux_system.h"
 #include "platform/linux/narrow.h"
-#include "platform/linux/wine_paths.h"
+#include "platform/linux/wine_prefix/wine_paths.h"
 
 namespace quenbrook {
 

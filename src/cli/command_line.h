@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "cli/cli.h"
-#include "platform/linux/prefix_discovery.h"
+#include "platform/linux/wine_prefix/prefix_discovery.h"
 
 namespace quenbrook {
 

@@ -1,7 +1,7 @@
 #include "main_window/form1.h"
 
 #include "links/execute_link.h"
-#include "main_window/actions.h"
+#include "actions/actions.h"
 #include "main_window/layout.h"
 
 namespace quenbrook {

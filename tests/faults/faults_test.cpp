@@ -25,8 +25,8 @@
 #include <set>
 #include <thread>
 
-#include "platform/linux/profile_engine.h"
-#include "platform/linux/profile_file.h"
+#include "platform/linux/civ_ini/profile_engine.h"
+#include "platform/linux/civ_ini/profile_file.h"
 #include "support/cases.h"
 #include "support/temp_dir.h"
 

@@ -8,7 +8,7 @@
 #include <iostream>
 #include <iterator>
 
-#include "platform/linux/profile_engine.h"
+#include "platform/linux/civ_ini/profile_engine.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "main_window/qt/form1_view.h"
 #include "main_window/qt/platform_failure.h"
 #include "platform/linux/linux_system.h"
-#include "platform/linux/qt_window_system.h"
+#include "platform/linux/qt/qt_window_system.h"
 #include "support/cases.h"
 #include "support/fake_platform.h"
 #include "support/temp_dir.h"

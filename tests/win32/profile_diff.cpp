@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/profile_engine.h"
+#include "platform/linux/civ_ini/profile_engine.h"
 #include "support/cases.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // The game's file as the game under Wine reads it: the engine on bytes (reads, writes,
 // refused arguments), then on disk: golden files byte for byte, what the file keeps, and
 // the order that makes a crash leave the old file or the new one (data on disk first).
-#include "platform/linux/profile_file.h"
+#include "platform/linux/civ_ini/profile_file.h"
 
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/linux/profile_engine.h"
+#include "platform/linux/civ_ini/profile_engine.h"
 #include "support/cases.h"
 #include "support/temp_dir.h"
 

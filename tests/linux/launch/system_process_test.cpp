@@ -16,7 +16,7 @@
 
 #include "platform/linux/linux_system.h"
 #include "platform/linux/narrow.h"
-#include "platform/linux/process.h"
+#include "platform/linux/launch/process.h"
 #include "platform/program_line.h"
 #include "support/cases.h"
 #include "support/temp_dir.h"
@@ -49,7 +49,7 @@ protected:
         fs::create_symlink(root_ + "/elsewhere/real civ.ini", root_ + "/prefix/drive_c/windows/link.ini");
         // And a 32-bit one, machine 0x14c.
         WriteFile(root_ + "/games/civ32.exe", program.replace(68, 2, "\x4c\x01"));
-        const std::string fake = ReadFile(QUENBROOK_TEST_DATA "/../linux/scripts/fake_program.sh");
+        const std::string fake = ReadFile(QUENBROOK_TEST_DATA "/../linux/launch/fake_program.sh");
         for (const std::string program : {"bin/wine", "bin/xdg-open", "bin/fakegame", "own wine/mywine", kOdd,
                                           "w64/bin/wine", "w6432/bin/wine", "broken"}) {
             WriteFile(root_ + "/" + program, program == "broken" ? "#!/nowhere/interpreter\n" : fake);

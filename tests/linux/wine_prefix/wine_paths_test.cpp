@@ -8,10 +8,10 @@
 #include <sstream>
 #include <string>
 
-#include "platform/linux/code_page.h"
+#include "platform/linux/civ_ini/code_page.h"
 #include "platform/linux/linux_system.h"
-#include "platform/linux/prefix_discovery.h"
-#include "platform/linux/wine_paths.h"
+#include "platform/linux/wine_prefix/prefix_discovery.h"
+#include "platform/linux/wine_prefix/wine_paths.h"
 #include "settings_file/settings_file.h"
 #include "support/cases.h"
 #include "support/temp_dir.h"

@@ -1,4 +1,4 @@
-#include "platform/linux/code_page.h"
+#include "platform/linux/civ_ini/code_page.h"
 
 #include <iconv.h>
 

@@ -1,4 +1,4 @@
-#include "platform/linux/profile_engine.h"
+#include "platform/linux/civ_ini/profile_engine.h"
 
 #include <algorithm>
 #include <cstring>

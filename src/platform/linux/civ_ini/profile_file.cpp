@@ -1,4 +1,4 @@
-#include "platform/linux/profile_file.h"
+#include "platform/linux/civ_ini/profile_file.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -25,9 +25,9 @@
 #include <utility>
 #include <vector>
 
-#include "platform/linux/code_page.h"
+#include "platform/linux/civ_ini/code_page.h"
 #include "platform/linux/narrow.h"
-#include "platform/linux/profile_engine.h"
+#include "platform/linux/civ_ini/profile_engine.h"
 
 namespace quenbrook {
 namespace fs = std::filesystem;

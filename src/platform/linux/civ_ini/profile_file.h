@@ -1,6 +1,9 @@
 #pragma once
-// The game's INI file on disk: read whole, and replaced only atomically, so that a
-// crash, a kill or a full disk at any moment leaves either the old file or the new one.
+// civ_ini/ owns civ.ini on disk: the engine (profile_engine) reads it as Wine does and
+// plans each write as one changed span, code_page says how its texts are encoded, and this
+// file reads the bytes and writes them. A write replaces the file only when the new one can
+// carry its owner, mode, ACL and attributes and it has no other name; otherwise it goes in
+// place, with a recovery copy. Either way a save of the game's that races ours is not lost.
 #include <filesystem>
 #include <optional>
 #include <string>

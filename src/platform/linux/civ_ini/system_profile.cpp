@@ -9,12 +9,12 @@
 #include <optional>
 #include <string>
 
-#include "platform/linux/code_page.h"
+#include "platform/linux/civ_ini/code_page.h"
 #include "platform/linux/linux_system.h"
 #include "platform/linux/narrow.h"
-#include "platform/linux/profile_engine.h"
-#include "platform/linux/profile_file.h"
-#include "platform/linux/wine_paths.h"
+#include "platform/linux/civ_ini/profile_engine.h"
+#include "platform/linux/civ_ini/profile_file.h"
+#include "platform/linux/wine_prefix/wine_paths.h"
 
 namespace quenbrook {
 namespace fs = std::filesystem;

@@ -1,4 +1,4 @@
-#include "platform/linux/process.h"
+#include "platform/linux/launch/process.h"
 
 #include <dirent.h>
 #include <fcntl.h>

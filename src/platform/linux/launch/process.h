@@ -1,6 +1,7 @@
 #pragma once
-// Starting programs without a shell, waiting for them off the caller's thread, and
-// reading a Windows command line the way Windows itself splits one.
+// launch/ owns starting programs: the game through Wine, watched for Wine's early failure,
+// and the link opener. Here: starting programs without a shell, waiting for them off the
+// caller's thread, and reading a Windows command line the way Windows itself splits one.
 #include <sys/types.h>
 
 #include <chrono>

@@ -22,8 +22,8 @@
 
 #include "platform/linux/linux_system.h"
 #include "platform/linux/narrow.h"
-#include "platform/linux/process.h"
-#include "platform/linux/wine_paths.h"
+#include "platform/linux/launch/process.h"
+#include "platform/linux/wine_prefix/wine_paths.h"
 #include "platform/program_line.h"
 
 namespace quenbrook {

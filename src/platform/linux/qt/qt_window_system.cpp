@@ -1,4 +1,4 @@
-#include "platform/linux/qt_window_system.h"
+#include "platform/linux/qt/qt_window_system.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -15,7 +15,7 @@
 #include <mutex>
 
 #include "platform/linux/narrow.h"
-#include "platform/linux/wine_paths.h"
+#include "platform/linux/wine_prefix/wine_paths.h"
 
 namespace quenbrook {
 

@@ -1,10 +1,11 @@
 #pragma once
-// The Linux host's window-system operations, through Qt.
+// qt/ owns the Linux host's window-system operations, through Qt: message boxes, the
+// file dialog, the mouse pointer, ending the program. The only part of the backend with Qt.
 #include <QPointer>
 #include <QWidget>
 
 #include "platform/linux/linux_system.h"
-#include "platform/linux/prefix_discovery.h"
+#include "platform/linux/wine_prefix/prefix_discovery.h"
 #include "platform/platform.h"
 
 namespace quenbrook {

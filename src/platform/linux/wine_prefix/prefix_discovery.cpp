@@ -1,4 +1,4 @@
-#include "platform/linux/prefix_discovery.h"
+#include "platform/linux/wine_prefix/prefix_discovery.h"
 
 #include <algorithm>
 #include <fstream>
@@ -6,7 +6,7 @@
 #include <system_error>
 
 #include "platform/linux/narrow.h"
-#include "platform/linux/wine_paths.h"
+#include "platform/linux/wine_prefix/wine_paths.h"
 
 namespace quenbrook {
 namespace fs = std::filesystem;

@@ -1,4 +1,4 @@
-#include "platform/linux/wine_paths.h"
+#include "platform/linux/wine_prefix/wine_paths.h"
 
 #include <cstdlib>
 #include <iterator>

@@ -1,6 +1,7 @@
 #pragma once
-// Where Windows paths lead under Wine: drive letters map into the prefix, and each
-// component matches what exists there without regard to letter case, as Wine does.
+// wine_prefix/ owns the Wine prefix: where Windows paths lead under Wine (here: drive
+// letters map into the prefix, each component matched whatever its letter case, as Wine
+// does) and which prefix holds the player's civ.ini (prefix_discovery).
 #include <filesystem>
 #include <optional>
 #include <string>
