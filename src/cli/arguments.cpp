@@ -52,7 +52,12 @@ bool Known(std::string_view name) {
     return std::find(kNames.begin(), kNames.end(), name) != kNames.end();
 }
 
-std::string Quoted(std::string_view text) { return "'" + std::string(text) + "'"; }
+std::string Quoted(std::string_view text) {
+    std::string quoted(1, '\'');
+    quoted.append(text);
+    quoted += '\'';
+    return quoted;
+}
 
 // What was on the command line, before its meaning is looked at.
 struct Scan {
@@ -107,12 +112,12 @@ Scan ScanArguments(const std::vector<std::string>& arguments) {
             for (std::size_t i = 1; i < argument.size(); ++i) {
                 const std::string name = argument.substr(i, 1);
                 if (!Known(name)) {
-                    scan.Fail(Quoted("-" + name) + " is not an option");
+                    scan.Fail(Quoted(argument.substr(0, 1) + name) + " is not an option");
                     break;
                 }
                 scan.found.push_back(name);
                 if (i + 1 < argument.size() && argument[i + 1] == '=') {
-                    TakeValue(scan, name, "-" + argument.substr(i), next, arguments);
+                    TakeValue(scan, name, argument.substr(0, 1).append(argument, i), next, arguments);
                     break;
                 }
             }

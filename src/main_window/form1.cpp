@@ -120,10 +120,13 @@ bool Form1::SetOptionOrSayWhy() {
 
 void Form1::Say(const std::wstring& text) { window_.MessageBox(text, messages::kTitle); }
 
-// A locked civ.ini refuses the path on purpose, and that stays silent; any other
-// reason the path could not be kept is worth knowing before it is lost.
+// A locked civ.ini refuses the path on purpose, and that stays silent; so does a write
+// that would have changed nothing (an empty box and no path stored, as before there is
+// a prefix). Any other reason the path could not be kept is worth knowing before it is
+// lost.
 void Form1::ReportPathNotSaved(const Status& saved) {
-    if (saved || system_.IsReadOnly(settings_.IniFilePath())) return;
+    if (saved || system_.IsReadOnly(settings_.IniFilePath()) || StoredPath(settings_) == civ2_)
+        return;
     Say(FailureMessage(L"The game's location could not be saved in civ.ini.", saved,
                        system_.HostPath(settings_.IniFilePath())));
 }

@@ -100,7 +100,7 @@ printf '[Civ2]\r\n' >"$store" && chmod a-w "$store"
 click Command1
 check "a refused Do It says why, naming civ.ini once" says "Your civ.ini file could not be changed, so simultaneous turns are not set.
 
-Reason: the file is read-only
+Reason: civ.ini is read-only
 File: $win_store"
 chmod u+w "$store" && printf 'not a program' >"$game_dir/Civ2.exe" && rm -f "$game_dir/started.txt"
 click Command10
