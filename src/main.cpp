@@ -70,7 +70,7 @@ void ShowFailure(int argc, char* argv[], const std::wstring& text) {
     const auto show = reinterpret_cast<quenbrook::ShowFailureEntry>(
         WindowEntry(quenbrook::kShowFailureEntry, why));
     if (show)
-        show(argc, argv, quenbrook::Narrowed(text).c_str());
+        show(argc, argv, quenbrook::Narrowed(quenbrook::ForAWindow(text)).c_str());
     else
         std::cerr << "quenbrook: the failure cannot be shown in a window: " << why << '\n';
 }

@@ -25,7 +25,8 @@ int RunCommandLine(const quenbrook::CliRequest& request, quenbrook::SystemCalls&
     quenbrook::WriteErr(err.str());
     // A menu's shortcut has no console to read the failure in.
     if (code != quenbrook::kExitDone && request.showFailure)
-        MessageBoxW(nullptr, err.str().c_str(), L"Quenbrook", MB_OK | MB_ICONWARNING);
+        MessageBoxW(nullptr, quenbrook::ForAWindow(err.str()).c_str(), L"Quenbrook",
+                    MB_OK | MB_ICONWARNING);
     return code;
 }
 

@@ -1,5 +1,8 @@
 #include "cli/cli.h"
 
+#include <algorithm>
+#include <string_view>
+
 #include "main_window/actions.h"
 #include "settings_file/settings_file.h"
 
@@ -96,6 +99,20 @@ int RunCli(const CliRequest& request, SystemCalls& system, std::wostream& out,
             << L"game path: " << StoredPath(settings) << L'\n';
     }
     return kExitDone;
+}
+
+std::wstring ForAWindow(const std::wstring& errors) {
+    constexpr std::wstring_view program = L"quenbrook: ";
+    std::wstring text;
+    for (std::size_t start = 0; start < errors.size();) {
+        const std::size_t end = std::min(errors.find(L'\n', start), errors.size() - 1) + 1;
+        std::wstring_view line(errors.data() + start, end - start);
+        if (line.starts_with(program)) line.remove_prefix(program.size());
+        text += line;
+        start = end;
+    }
+    while (!text.empty() && text.back() == L'\n') text.pop_back();
+    return text;
 }
 
 }  // namespace quenbrook

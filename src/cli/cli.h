@@ -16,4 +16,8 @@ namespace quenbrook {
 int RunCli(const CliRequest& request, SystemCalls& system, std::wostream& out,
            std::wostream& err, const CivIniWhere& where = {});
 
+// What went to standard error, for a message window whose title names the program: the
+// same words without the "quenbrook: " before each line.
+std::wstring ForAWindow(const std::wstring& errors);
+
 }  // namespace quenbrook
