@@ -46,7 +46,7 @@ void Form1::Command2_Click() {
     system_.OpenInEditor(kCivIniForAttributes, [this](Status opened) {
         if (!opened)
             Say(FailureMessage(L"civ.ini could not be opened in the text editor.", opened,
-                               system_.HostPath(kCivIniForAttributes)));
+                               system_.HostPath(settings_.IniFilePath())));
     });
 }
 
@@ -63,7 +63,7 @@ void Form1::Command5_Click() {
     const Status unlocked = UnlockIniFile(system_);
     if (!unlocked)
         Say(FailureMessage(L"civ.ini could not be returned to normal attributes.", unlocked,
-                           system_.HostPath(kCivIniForAttributes)));
+                           system_.HostPath(settings_.IniFilePath())));
 }
 
 // "Do It": set the option, confirm, then lock the file once the user has read why.
@@ -92,7 +92,7 @@ void Form1::Command8_Click() {
     const Status locked = LockIniFile(system_);
     if (!locked)
         Say(FailureMessage(L"civ.ini could not be set to 'Read Only'.", locked,
-                           system_.HostPath(kCivIniForAttributes)));
+                           system_.HostPath(settings_.IniFilePath())));
 }
 
 void Form1::Command9_Click() { Say(messages::kCommand6Help); }

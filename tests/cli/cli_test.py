@@ -31,8 +31,12 @@ class CommandLineTest(unittest.TestCase):
                 at = lambda text: text.replace("{W}", line).replace("{INI}", named).replace("{R}", root)
                 os.makedirs(os.path.dirname(path), exist_ok=True)
                 for made in filter(None, files.split(";")):
+                    made, _, target = made.partition("->")
                     os.makedirs(os.path.dirname(f"{root}/{made}"), exist_ok=True)
-                    open(f"{root}/{made}", "w").close()
+                    if target:
+                        os.symlink(target, f"{root}/{made}")
+                    else:
+                        open(f"{root}/{made}", "w").close()
                 if os.path.exists(path):
                     os.chmod(path, 0o644)
                     os.remove(path)
