@@ -44,9 +44,9 @@ namespace {
 
 // Every name an option answers to; only --prefix takes a value. --help-all is what Qt's
 // parser offered once: scripts may still pass it, so it stays, unlisted, as --help.
-constexpr std::array<std::string_view, 12> kNames = {
-    "h", "help", "help-all", "v", "version", "status", "enable", "lock", "unlock", "launch",
-    "show-failure", "prefix"};
+constexpr std::array<std::string_view, 12> kNames = {"h",       "help",   "help-all",     "v",
+                                                     "version", "status", "enable",       "lock",
+                                                     "unlock",  "launch", "show-failure", "prefix"};
 
 bool Known(std::string_view name) {
     return std::find(kNames.begin(), kNames.end(), name) != kNames.end();
@@ -70,8 +70,8 @@ struct Scan {
 };
 
 // name (known) as written in argument: takes its value from "=..." or the next argument.
-void TakeValue(Scan& scan, const std::string& name, const std::string& argument,
-               std::size_t& next, const std::vector<std::string>& arguments) {
+void TakeValue(Scan& scan, const std::string& name, const std::string& argument, std::size_t& next,
+               const std::vector<std::string>& arguments) {
     const std::size_t assign = argument.find('=');
     if (name != "prefix") {
         if (assign != std::string::npos)
@@ -117,7 +117,8 @@ Scan ScanArguments(const std::vector<std::string>& arguments) {
                 }
                 scan.found.push_back(name);
                 if (i + 1 < argument.size() && argument[i + 1] == '=') {
-                    TakeValue(scan, name, argument.substr(0, 1).append(argument, i), next, arguments);
+                    TakeValue(scan, name, argument.substr(0, 1).append(argument, i), next,
+                              arguments);
                     break;
                 }
             }
@@ -152,8 +153,9 @@ Arguments ParseArguments(const std::vector<std::string>& arguments, bool winePre
     }
     if (!scan.prefixes.empty()) {
         if (!winePrefix)
-            return usage("'--prefix' chooses a Wine prefix on Linux; this program uses the "
-                         "civ.ini of the Windows it runs on");
+            return usage(
+                "'--prefix' chooses a Wine prefix on Linux; this program uses the "
+                "civ.ini of the Windows it runs on");
         // The last one given wins, as with most programs.
         result.prefix = scan.prefixes.back();
         if (result.prefix.empty()) return usage("'--prefix' needs a folder");

@@ -6,11 +6,11 @@
 namespace quenbrook {
 
 struct CliRequest {
-    bool status = false;  // report civ.ini's path, the option, the lock, the game path
-    bool enable = false;  // write Simultaneous=1, as the "Do It" buttons do
-    bool lock = false;    // with enable: then mark civ.ini read-only
-    bool unlock = false;  // clear civ.ini's attributes
-    bool launch = false;  // start the stored game in its folder
+    bool status = false;       // report civ.ini's path, the option, the lock, the game path
+    bool enable = false;       // write Simultaneous=1, as the "Do It" buttons do
+    bool lock = false;         // with enable: then mark civ.ini read-only
+    bool unlock = false;       // clear civ.ini's attributes
+    bool launch = false;       // start the stored game in its folder
     bool showFailure = false;  // also show a failure in a message window
 
     bool any() const { return status || enable || lock || unlock || launch; }
@@ -23,9 +23,11 @@ inline constexpr int kExitUsage = 2;
 
 // What the host knows about where civ.ini is, before anything touches it.
 struct CivIniWhere {
-    std::wstring found;     // --status prints it first, e.g. "Wine prefix: ... (how found)"; may be empty
+    std::wstring
+        found;  // --status prints it first, e.g. "Wine prefix: ... (how found)"; may be empty
     std::wstring noPrefix;  // not empty: there is no prefix to work in, and why; every action stops
-    std::wstring searched;  // the places looked in when none held civ.ini, a line each; may be empty
+    std::wstring
+        searched;  // the places looked in when none held civ.ini, a line each; may be empty
     bool civIniMissing = false;
 };
 

@@ -1,9 +1,9 @@
 #include "platform/win32/win32_cli.h"
 
-#include "platform/win32/windows_api.h"
 #include <shellapi.h>
 
 #include "platform/win32/ansi.h"
+#include "platform/win32/windows_api.h"
 
 namespace quenbrook {
 
@@ -64,8 +64,8 @@ std::vector<std::string> ArgumentsInUtf8() {
 
 std::wstring FromUtf8(const std::string& text) {
     if (text.empty()) return {};
-    const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0);
+    const int size =
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     std::wstring wide(static_cast<std::size_t>(size > 0 ? size : 0), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
     return wide;
