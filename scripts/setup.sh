@@ -2,12 +2,13 @@
 # Sourced, not run.
 
 # Debian packages the program needs to build and run.
-QUENBROOK_BUILD_PACKAGES=(cmake make g++ pkg-config qt6-base-dev libgl-dev
+# qt6-wayland: the window on a Wayland desktop without Xwayland.
+QUENBROOK_BUILD_PACKAGES=(cmake make g++ pkg-config qt6-base-dev libgl-dev qt6-wayland
   fonts-dejavu-core fonts-liberation2)
 # What the tests need besides.
 QUENBROOK_TEST_PACKAGES=(libgtest-dev googletest attr
   python3 xvfb xdotool imagemagick desktop-file-utils appstream dpkg-dev file groff-base
-  libx11-dev)
+  libx11-dev weston lintian)
 # The sanitizer and fuzzing runs (scripts/sanitize, scripts/fuzz) besides.
 QUENBROOK_CHECK_PACKAGES=(clang libclang-rt-14-dev)
 
@@ -43,6 +44,13 @@ ensure_wine32() {
     "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -q
   fi
   ensure_packages wine wine64 wine32:i386 "$@"
+}
+
+# Whether this machine runs 32-bit x86 programs at all. Some kernels are built or booted
+# without IA-32 emulation (execve of an i386 program gives ENOEXEC); wine32, a 32-bit prefix
+# and the 32-bit stand-in game cannot work there. Call after ensure_wine32.
+can_run_32bit() {
+  [ -x /lib/ld-linux.so.2 ] && /lib/ld-linux.so.2 --version >/dev/null 2>&1
 }
 
 # Configures (once) and builds the tree with two jobs; extra arguments go to cmake.

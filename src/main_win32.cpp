@@ -4,6 +4,7 @@
 
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "cli/arguments.h"
 #include "cli/cli.h"
@@ -15,17 +16,25 @@
 namespace {
 
 // The command line: the same words as on Linux, on the console or pipe that started us.
-int RunCommandLine(const quenbrook::CliRequest& request, quenbrook::SystemCalls& system) {
+int RunCommandLine(const quenbrook::CliRequest& request, const std::vector<std::string>& arguments,
+                   quenbrook::SystemCalls& system) {
     quenbrook::CivIniWhere where;
     const std::wstring civIni = system.HostPath(quenbrook::kCivIniPath);
     where.civIniMissing = GetFileAttributesW(civIni.c_str()) == INVALID_FILE_ATTRIBUTES;
     std::wostringstream out, err;
     const int code = quenbrook::RunCli(request, system, out, err, where);
+    std::wstring errors = err.str();
+    // A game run as administrator: the command line says how to do it with those rights.
+    if (code == quenbrook::kExitFailed && (request.enable || request.unlock)) {
+        std::vector<std::wstring> wide;
+        for (const std::string& argument : arguments) wide.push_back(quenbrook::FromUtf8(argument));
+        errors += quenbrook::AdministratorAdvice(wide);
+    }
     quenbrook::WriteOut(out.str());
-    quenbrook::WriteErr(err.str());
+    quenbrook::WriteErr(errors);
     // A menu's shortcut has no console to read the failure in.
     if (code != quenbrook::kExitDone && request.showFailure)
-        MessageBoxW(nullptr, quenbrook::ForAWindow(err.str()).c_str(), L"Quenbrook",
+        MessageBoxW(nullptr, quenbrook::ForAWindow(errors).c_str(), L"Quenbrook",
                     MB_OK | MB_ICONWARNING);
     return code;
 }
@@ -34,14 +43,14 @@ int RunCommandLine(const quenbrook::CliRequest& request, quenbrook::SystemCalls&
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
     using Mode = quenbrook::Arguments::Mode;
-    const quenbrook::Arguments parsed =
-        quenbrook::ParseArguments(quenbrook::ArgumentsInUtf8(), /*winePrefix=*/false);
+    const std::vector<std::string> arguments = quenbrook::ArgumentsInUtf8();
+    const quenbrook::Arguments parsed = quenbrook::ParseArguments(arguments, /*winePrefix=*/false);
     quenbrook::Win32System system;
     switch (parsed.mode) {
     case Mode::Window:
         break;
     case Mode::Cli:
-        return RunCommandLine(parsed.request, system);
+        return RunCommandLine(parsed.request, arguments, system);
     case Mode::Help:
         quenbrook::WriteOut(quenbrook::FromUtf8(quenbrook::kHelpText));
         return quenbrook::kExitDone;

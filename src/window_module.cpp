@@ -3,11 +3,15 @@
 #include <QApplication>
 #include <QIcon>
 #include <QMessageBox>
+#include <cstdio>
 #include <cstdlib>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "cli/command_line.h"
 #include "main_window/qt/form1_view.h"
+#include "main_window/qt/platform_failure.h"
 #include "platform/linux/linux_system.h"
 #include "platform/linux/qt_window_system.h"
 
@@ -30,6 +34,20 @@ std::optional<quenbrook::PrefixChoice> Settle(quenbrook::PrefixChoice choice,
     return choice;
 }
 
+// Qt's messages while the application picks its platform plugin. When none starts, Qt
+// says "Reinstalling the application may fix this problem" and aborts: instead, one line
+// that names what is missing, and exit status 1.
+std::vector<std::string> g_startWords;
+void WhileStarting(QtMsgType type, const QMessageLogContext&, const QString& text) {
+    g_startWords.push_back(text.toStdString());
+    if (type != QtFatalMsg) return;
+    const std::string line = quenbrook::PlatformFailure(
+        g_startWords, quenbrook::Environment("DISPLAY"), quenbrook::Environment("WAYLAND_DISPLAY"));
+    std::fprintf(stderr, "%s\n", line.c_str());
+    std::fflush(stderr);
+    std::_Exit(quenbrook::kExitFailed);
+}
+
 }  // namespace
 
 // The icons are in a static library, whose resource file the linker leaves out unless
@@ -45,9 +63,20 @@ extern "C" __attribute__((visibility("default"))) int quenbrook_run_window(
     // see the same prefix.
     const quenbrook::FoundPrefix found = quenbrook::FindPrefix(prefixOption);
     LoadIcons();
+    // A Wayland session without X: Qt would try X first (on GNOME it ignores the session
+    // type), so it is told. Only for its own start: the game and the editor inherit no
+    // toolkit setting from here.
+    const bool waylandOnly = !*quenbrook::Environment("QT_QPA_PLATFORM") &&
+                             !*quenbrook::Environment("DISPLAY") &&
+                             *quenbrook::Environment("WAYLAND_DISPLAY");
+    if (waylandOnly) setenv("QT_QPA_PLATFORM", "wayland", 1);
+    const QtMessageHandler previous = qInstallMessageHandler(WhileStarting);
     // QApplication keeps a reference to the count for its whole life.
     int count = argc;
     QApplication app(count, argv);
+    qInstallMessageHandler(previous);
+    if (waylandOnly) unsetenv("QT_QPA_PLATFORM");
+    for (const std::string& words : g_startWords) qWarning("%s", words.c_str());
     QCoreApplication::setApplicationName(QStringLiteral("quenbrook"));
     QCoreApplication::setApplicationVersion(QString::fromLatin1(quenbrook::kVersion));
     QApplication::setDesktopFileName(QStringLiteral("org.example.Quenbrook"));

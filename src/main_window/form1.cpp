@@ -38,7 +38,7 @@ void Form1::SetCiv2(const std::wstring& text) {
 
 // "Do It": set the option and leave the file alone.
 void Form1::Command1_Click() {
-    if (SetOptionOrSayWhy()) Say(messages::kCommand1Done);
+    if (SetOptionOrSayWhy({L"--enable"}) != Outcome::Refused) Say(messages::kCommand1Done);
 }
 
 // "View civ.ini": the editor runs on its own; we only hear whether it could start.
@@ -62,15 +62,16 @@ void Form1::Command4_Click() {
 void Form1::Command5_Click() {
     const Status unlocked = UnlockIniFile(system_);
     if (!unlocked)
-        Say(FailureMessage(L"civ.ini could not be returned to normal attributes.", unlocked,
-                           system_.HostPath(settings_.IniFilePath())));
+        Refused(L"civ.ini could not be returned to normal attributes.", unlocked,
+                system_.HostPath(settings_.IniFilePath()), {L"--unlock"});
 }
 
 // "Do It": set the option, confirm, then lock the file once the user has read why.
 void Form1::Command6_Click() {
-    if (!SetOptionOrSayWhy()) return;
+    const Outcome set = SetOptionOrSayWhy({L"--enable", L"--lock"});
+    if (set == Outcome::Refused) return;
     Say(messages::kCommand6Done);
-    Command8_Click();
+    if (set == Outcome::Done) Command8_Click();
 }
 
 // "Launch Civ 2": a game that cannot start leaves the program open and the path unsaved.
@@ -110,12 +111,30 @@ void Form1::Label2_Click() { ExecuteLink(system_, window_, std::wstring(layout::
 void Form1::Label3_Click() { ExecuteLink(system_, window_, std::wstring(layout::kIdeaLink)); }
 
 // Writes the value of Text1; a confirmation is never shown for a change that did not happen.
-bool Form1::SetOptionOrSayWhy() {
+Form1::Outcome Form1::SetOptionOrSayWhy(const std::vector<std::wstring>& asAdministrator) {
     const Status set = SetOption(settings_, text1_);
-    if (!set)
-        Say(FailureMessage(L"Your civ.ini file could not be changed, so simultaneous turns are not set.",
-                           set, system_.HostPath(settings_.IniFilePath())));
-    return set.ok();
+    if (set) return Outcome::Done;
+    return Refused(L"Your civ.ini file could not be changed, so simultaneous turns are not set.", set,
+                   system_.HostPath(settings_.IniFilePath()), asAdministrator);
+}
+
+// Says why; when only administrator rights would do (Windows, a game run as
+// administrator), asks whether to do it with them, and says why that failed too.
+Form1::Outcome Form1::Refused(const std::wstring& what, const Status& status, const std::wstring& file,
+                              const std::vector<std::wstring>& asAdministrator) {
+    const std::wstring message = FailureMessage(what, status, file);
+    if (!status.needsAdministrator()) {
+        Say(message);
+        return Outcome::Refused;
+    }
+    const std::optional<Status> run = window_.OfferAdministratorRun(
+        message + L"\r\n\r\nDo it now with administrator rights?", messages::kTitle, asAdministrator);
+    if (!run) return Outcome::Refused;
+    if (!*run) {
+        Say(FailureMessage(what, *run, file));
+        return Outcome::Refused;
+    }
+    return Outcome::DoneAsAdministrator;
 }
 
 void Form1::Say(const std::wstring& text) { window_.MessageBox(text, messages::kTitle); }

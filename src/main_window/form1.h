@@ -2,6 +2,7 @@
 // Form1: the main window's behaviour, independent of any toolkit. It holds the window's
 // state and one handler per event; a view shows the state and forwards the events.
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 #include "settings_file/settings_file.h"
@@ -75,7 +76,12 @@ public:
 private:
     void SetCiv2(const std::wstring& text);
     void civ2_Change();
-    bool SetOptionOrSayWhy();
+    // How a change went: refused, done, or done by a run with administrator rights
+    // that the player agreed to (which did all its options).
+    enum class Outcome { Refused, Done, DoneAsAdministrator };
+    Outcome SetOptionOrSayWhy(const std::vector<std::wstring>& asAdministrator);
+    Outcome Refused(const std::wstring& what, const Status& status, const std::wstring& file,
+                    const std::vector<std::wstring>& asAdministrator);
     void Say(const std::wstring& text);
     void ReportPathNotSaved(const Status& saved);
     static std::wstring FailureMessage(const std::wstring& what, const Status& status,

@@ -8,6 +8,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/status.h"
 
@@ -82,6 +83,13 @@ public:
     // of initialFile when that exists. The chosen file, or nothing when cancelled.
     virtual std::optional<std::wstring> ShowOpen(const std::wstring& filter,
                                                  const std::wstring& initialFile) = 0;
+
+    // Asks, in a modal box with Yes and No, whether to do a refused change with
+    // administrator rights; on Yes runs this program again, elevated, with options (its
+    // command line) and waits for it. Its outcome; nothing when the player says No or the
+    // host has no such rights to offer.
+    virtual std::optional<Status> OfferAdministratorRun(const std::wstring& text, const std::wstring& title,
+                                                        const std::vector<std::wstring>& options) = 0;
 
     // Sets the screen's mouse pointer (kPointerDefault or kPointerHourglass).
     virtual void SetMousePointer(int pointer) = 0;

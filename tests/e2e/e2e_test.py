@@ -2,11 +2,16 @@
 """The real window on its own X server (Xvfb), used as a person uses it: the mouse on the
 buttons where the design puts them, Return on the message boxes, a stand-in game started
 through a stand-in Wine; and the menu entry's action as the desktop runs it. What counts
-is civ.ini afterwards and what the game saw; screenshots are kept.
-Usage: e2e_test.py BINARY ARTEFACT_DIR (needs Xvfb, xdotool and ImageMagick's import)."""
+is civ.ini afterwards and what the game saw; screenshots are kept. Then the window on a
+headless Wayland compositor (weston) with no X server at all: it opens under its app id at
+the design's size and paints; without a compositor it says so in one line.
+Usage: e2e_test.py BINARY ARTEFACT_DIR (needs Xvfb, xdotool, ImageMagick, weston, qt6-wayland)."""
 import configparser
+import glob
 import os
+import re
 import shlex
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -75,8 +80,11 @@ def road(tmp, mode, buttons, game_folder):
                                                      "ppm:-").endswith(bytes([192, 192, 0])))
         x("import", "-window", window, ARTEFACTS + "/quenbrook.png")
         for button in buttons:
-            left, top = BUTTONS[button.rstrip("!")]
-            x("xdotool", "mousemove", "--sync", str(int(shape[b"X"]) + left), str(int(shape[b"Y"]) + top), "click", "1")
+            if button.rstrip("!") in BUTTONS:
+                left, top = BUTTONS[button.rstrip("!")]
+                x("xdotool", "mousemove", "--sync", str(int(shape[b"X"]) + left), str(int(shape[b"Y"]) + top), "click", "1")
+            else:  # a key, pressed in the window
+                x("xdotool", "windowfocus", "--sync", window, "key", button.rstrip("!"))
             if button.endswith("!"):
                 box = wait_until("a message box", lambda: [w for w in ours() if w != window])[0]
                 x("xdotool", "windowfocus", "--sync", box, "key", "Return")
@@ -116,6 +124,52 @@ def play(tmp, env, name, ini, log):
     return outcome(tmp, ini, log)
 
 
+def wayland(tmp):
+    runtime, socket = tmp + "/run", "quenbrook-e2e"
+    os.makedirs(runtime, mode=0o700)
+    env = dict(XDG_RUNTIME_DIR=runtime, HOME=tmp, LC_ALL="C.UTF-8", PATH="/usr/bin:/bin", WINEPREFIX=tmp + "/prefix",
+               **{k: v for k, v in os.environ.items() if k.endswith("SAN_OPTIONS")})
+    # No compositor behind the name: one line, status 1, no abort.
+    alone = subprocess.run([BINARY], env=dict(env, WAYLAND_DISPLAY="nowhere"), capture_output=True, text=True, timeout=WAIT)
+    said = [f"status {alone.returncode}: {alone.stderr.strip()}"]
+    weston = subprocess.Popen(["weston", "--backend=headless-backend.so", "--use-pixman", "--socket=" + socket,
+                               "--width=1024", "--height=768", "--idle-time=0", "--debug"],
+                              env=env, cwd=tmp, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    app = None
+    try:
+        wait_until("the compositor", lambda: os.path.exists(f"{runtime}/{socket}.lock") and os.path.exists(f"{runtime}/{socket}"))
+        log = open(tmp + "/wayland.log", "w+")
+        app = subprocess.Popen([BINARY], env=dict(env, WAYLAND_DISPLAY=socket, WAYLAND_DEBUG="client"),
+                               cwd=tmp, stdout=subprocess.DEVNULL, stderr=log)
+        protocol = lambda: open(tmp + "/wayland.log").read()
+        wait_until("the app id", lambda: "set_app_id(\"org.example.Quenbrook\")" in protocol())
+        # Its fixed size, without the frame that Qt draws itself where the compositor draws none.
+        size = wait_until("the window's size", lambda: re.search(r"set_min_size\((\d+, \d+)\).*set_max_size\(\1\)", protocol(), re.S))
+        said.append("size " + size.group(1).replace(", ", "x"))
+        # The compositor's own picture of its screen, once the window has painted there.
+        olive = lambda: screenshot(tmp, env, socket).count(bytes([192, 192, 0]))
+        said.append("olive" if wait_until("the olive paint", lambda: olive() > 30000) else "")
+        said.append("running" if app.poll() is None else f"ended {app.returncode}")
+    finally:
+        for process in (app, weston):
+            if process:
+                process.terminate()
+                process.wait(timeout=WAIT)
+    return said
+
+
+def screenshot(tmp, env, socket):
+    for old in glob.glob(tmp + "/wayland-screenshot*.png"):
+        os.remove(old)
+    subprocess.run(["weston-screenshooter"], env=dict(env, WAYLAND_DISPLAY=socket), cwd=tmp, capture_output=True, timeout=WAIT)
+    shots = glob.glob(tmp + "/wayland-screenshot*.png")
+    if not shots:
+        return b""
+    shutil.copy(shots[0], ARTEFACTS + "/quenbrook-wayland.png")
+    pixels = subprocess.run(["convert", shots[0], "-depth", "8", "rgb:-"], capture_output=True, timeout=WAIT).stdout
+    return b"".join(pixels[i:i + 3] + b"|" for i in range(0, len(pixels), 3))
+
+
 BINARY, ARTEFACTS = map(os.path.abspath, sys.argv[1:3])
 os.makedirs(ARTEFACTS, exist_ok=True)
 xvfb = subprocess.Popen(["Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
@@ -133,4 +187,14 @@ for name, (mode, buttons, state, game_folder) in cases.load("e2e_roads"):
     print(("ok" if seen == expected else f"FAIL: {seen}, expected {expected}:") + " " + name)
 xvfb.terminate()
 xvfb.wait(timeout=WAIT)
+
+expected = ['status 1: quenbrook: cannot open the window: Qt\'s platform plugin "wayland" could not start: Failed to create '
+            'wl_display (No such file or directory) (WAYLAND_DISPLAY=nowhere, DISPLAY is not set)', "size 377x241", "olive", "running"]
+with tempfile.TemporaryDirectory(prefix="quenbrook-e2e-") as tmp:
+    try:
+        seen = wayland(tmp)
+    except (AssertionError, subprocess.TimeoutExpired) as e:
+        seen = [f"failed: {e!r}"]
+failed += seen != expected
+print(("ok" if seen == expected else f"FAIL: {seen}, expected {expected}:") + " WaylandWithoutX")
 sys.exit(1 if failed else 0)

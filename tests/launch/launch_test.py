@@ -12,6 +12,12 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import cases  # noqa: E402
 
 quenbrook, stand_in = sys.argv[1:3]
+# Some kernels run no 32-bit program at all (no IA-32 emulation): wine32 cannot work there,
+# so neither can the game. Skipped (77), with the reason, rather than failed.
+try:
+    subprocess.run(["/lib/ld-linux.so.2", "--version"], check=True, capture_output=True)
+except (OSError, subprocess.CalledProcessError) as e:
+    sys.exit(print(f"skipped: this machine cannot run 32-bit programs ({e})") or 77)
 root = pathlib.Path(tempfile.mkdtemp(prefix="quenbrook-launch-"))
 drive_c = root / "prefix" / "drive_c"
 record = drive_c / "Games" / "Civ Two" / "started.txt"

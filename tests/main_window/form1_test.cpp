@@ -42,6 +42,8 @@ TEST_P(Form1Handlers, Transcript) {
         else if (verb == L"lock") fake.attributes[civIni] = kAttributeReadOnly;
         else if (verb == L"fail") fake.failures[testing::Narrow(arg.substr(0, arg.find(L' ')))] = arg.substr(arg.find(L' ') + 1);
         else if (verb == L"heal") fake.failures.clear();
+        else if (verb == L"admin") fake.failuresNeedAdministrator = true;
+        else if (verb == L"yes") fake.administratorRun = arg.empty() ? Status::Ok() : Status::Fail(arg);
         else if (verb == L"vanish") fake.writesVanish = true;
         else if (verb == L"pick") fake.picked = arg;
         else if (verb == L"later") fake.answerLater = true;

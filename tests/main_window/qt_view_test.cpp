@@ -2,12 +2,14 @@
 // its click reaching Form1 (the fake hears it); the window system's dialog and pointer.
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QPushButton>
 #include <QStyleOptionButton>
 #include <QTest>
 
 #include "main_window/qt/form1_view.h"
+#include "main_window/qt/platform_failure.h"
 #include "platform/linux/linux_system.h"
 #include "platform/linux/qt_window_system.h"
 #include "support/cases.h"
@@ -32,7 +34,7 @@ bool Fits(QWidget* w) {
 }
 
 class QtControls : public ::testing::TestWithParam<testing::Case> {};
-TEST_P(QtControls, ShowAndClick) {
+TEST_P(QtControls, ShowSpeakAndPress) {
     const auto& row = GetParam();
     testing::FakePlatform fake;
     Form1Window window(fake, fake);
@@ -48,16 +50,41 @@ TEST_P(QtControls, ShowAndClick) {
         (w->isVisible() ? (Fits(w) ? "" : " cut") : " hidden") + (w->isEnabled() ? "" : " disabled") + (hand ? " hand" : "");
     EXPECT_EQ(shown.toStdString(), row[0]);
     EXPECT_EQ(Caption(w).toStdString(), row[1]);
-    if (!row.at(2)) return;
-    QTest::keyClicks(window.control("civ2"), "C");  // so that Launch can be clicked
-    QTest::mouseClick(w, Qt::LeftButton);
-    EXPECT_NE(std::find(fake.calls.begin(), fake.calls.end(), row[2]), fake.calls.end())
-        << ::testing::PrintToString(fake.calls);
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(w)->text(QAccessible::Name).toStdString(), row[2]);
+    if (!row.at(3)) return;
+    // The mouse; for a button also Return and keypad Enter while it has the focus, each on
+    // a window of its own.
+    const int ways = qobject_cast<QPushButton*>(w) ? 3 : 1;
+    for (int way = 0; way < ways; ++way) {
+        testing::FakePlatform heard;
+        Form1Window pressed(heard, heard);
+        pressed.Load();
+        pressed.show();
+        QTest::keyClicks(pressed.control("civ2"), "C");  // so that Launch can be pressed
+        QWidget* target = pressed.control(row.name.c_str());
+        if (way == 0) {
+            QTest::mouseClick(target, Qt::LeftButton);
+        } else {
+            target->setFocus();
+            QTest::keyClick(target, way == 1 ? Qt::Key_Return : Qt::Key_Enter, way == 1 ? Qt::NoModifier : Qt::KeypadModifier);
+        }
+        EXPECT_NE(std::find(heard.calls.begin(), heard.calls.end(), row[3]), heard.calls.end())
+            << "way " << way << ": " << ::testing::PrintToString(heard.calls);
+    }
 }
 INSTANTIATE_CASES(QtControls, "qt_controls");
 
-// A window of fixed size with a close box alone; the stored path shows; first focus and tab
-// order; the close box ends the program and saves nothing. (Size, colour, title and Launch
+class PlatformFailures : public ::testing::TestWithParam<testing::Case> {};
+TEST_P(PlatformFailures, OneLineSaysWhatIsMissing) {
+    const auto& row = GetParam();
+    std::vector<std::string> words;
+    for (std::size_t i = 3; i < row.fields.size(); ++i) words.push_back(row[i]);
+    EXPECT_EQ(PlatformFailure(words, row.at(0).value_or(""), row.at(1).value_or("")), row[2]);
+}
+INSTANTIATE_CASES(PlatformFailures, "platform_failure");
+
+// A window of fixed size with a close box alone; the stored path shows; first focus, tab
+// order and the focus ring; the close box ends the program and saves nothing. (Size, colour, title and Launch
 // usable with a stored path: e2e.)
 TEST(QtWindow, FrameStoredPathFocusCloseBox) {
     testing::FakePlatform fake;
@@ -73,6 +100,27 @@ TEST(QtWindow, FrameStoredPathFocusCloseBox) {
         if (w->focusPolicy() != Qt::NoFocus && !w->objectName().isEmpty()) chain.push_back(w->objectName().toStdString());
     EXPECT_EQ(chain, (std::vector<std::string>{"Command2", "Command4", "Command5", "Text1", "Command1", "Command6",
                                                "Command3", "Command9", "civ2", "Command7", "Command8", "Command10"}));
+    // Tab from control to control (the hidden ones skipped, round to the first again): the
+    // focused one, and it alone, wears a black ring over its edge.
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    std::vector<std::string> tabbed;
+    QWidget* before = nullptr;
+    for (int i = 0; i < 11; ++i) {
+        QWidget* now = QApplication::focusWidget();
+        ASSERT_NE(now, nullptr);
+        tabbed.push_back(now->objectName().toStdString());
+        const QImage shot = window.grab().toImage();
+        const auto edge = [&](QWidget* w) { return shot.pixelColor(w->mapTo(&window, QPoint(1, w->height() / 2))).name().toStdString(); };
+        EXPECT_EQ(edge(now), "#000000") << tabbed.back();
+        if (before) {
+            EXPECT_NE(edge(before), "#000000") << before->objectName().toStdString();
+        }
+        before = now;
+        QTest::keyClick(now, Qt::Key_Tab);
+    }
+    EXPECT_EQ(tabbed, (std::vector<std::string>{"Command2", "Command4", "Command5", "Command1", "Command6", "Command3",
+                                                "Command9", "civ2", "Command7", "Command10", "Command2"}));
     window.close();
     EXPECT_EQ(fake.calls, std::vector<std::string>{"end"});
 }

@@ -25,10 +25,12 @@ public:
     // By a call's first word ("write", "attributes", "start", "edit", "shell"): every such
     // call fails with this reason; the shell call throws.
     std::map<std::string, std::wstring> failures;
+    bool failuresNeedAdministrator = false;  // scripted failures are ones only administrator rights meet
     bool writesVanish = false;  // writes report success and keep nothing
     bool answerLater = false;   // hold editor and shell answers until RunPending()
     ShellResult shellAnswer{33, 0};
     std::optional<std::wstring> picked;  // what every file dialog answers; nullopt: cancelled
+    std::optional<Status> administratorRun;  // what an offered run with administrator rights gives; nullopt: No
 
     // Read by the test: "message TITLE: TEXT", "write S/K=V", "view text T", "end"; no reads.
     std::vector<std::string> calls;
@@ -77,6 +79,13 @@ public:
         calls.push_back("dialog " + Narrow(filter) + " at " + Narrow(initialFile));
         return picked;
     }
+    std::optional<Status> OfferAdministratorRun(const std::wstring& text, const std::wstring& title,
+                                                const std::vector<std::wstring>& options) override {
+        std::string run;
+        for (const std::wstring& o : options) run.append(" ").append(Narrow(o));
+        calls.push_back("ask " + Narrow(title) + ": " + Narrow(text) + " | run as administrator:" + run);
+        return administratorRun;
+    }
     void SetMousePointer(int pointer) override { calls.push_back("pointer " + std::to_string(pointer)); }
     void EndProgram() override { calls.push_back("end"); }
 
@@ -91,7 +100,8 @@ private:
     Status Heard(const std::string& call) {
         calls.push_back(call);
         const auto f = failures.find(call.substr(0, call.find(' ')));
-        return f == failures.end() ? Status::Ok() : Status::Fail(f->second);
+        if (f == failures.end()) return Status::Ok();
+        return failuresNeedAdministrator ? Status::NeedsAdministrator(f->second) : Status::Fail(f->second);
     }
     void Answer(std::function<void()> f) { answerLater ? pending_.push_back(std::move(f)) : f(); }
     std::vector<std::function<void()>> pending_;

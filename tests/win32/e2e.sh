@@ -41,17 +41,43 @@ Simultaneous=1: yes
 read-only: yes
 game path: C:\\Civ2\\Civ2.exe"
 
+# --- The game set to "Run this program as an administrator": Windows keeps that as the
+# RUNASADMIN layer under the game's path (its letter case does not matter), and an
+# elevated game is never redirected: the original is its civ.ini, even beside a copy.
+layers='HKCU\Software\Microsoft\Windows NT\CurrentVersion\AppCompatFlags\Layers'
+reg() { ${runner:-} timeout 60 wine reg "$@" /f </dev/null >/dev/null 2>&1; }
+reg add "$layers" /v 'c:\CIV2\civ2.EXE' /t REG_SZ /d '~ RUNASADMIN'
+cli --status
+check "a game run as administrator reads the original, which --status names, beside a copy" test "$out" = "civ.ini: C:\\Windows\\civ.ini
+Simultaneous=1: yes
+read-only: no
+game path: C:\\Nowhere\\civ2.exe"
+reg delete "$layers" /v 'C:\Civ2\Civ2.exe'
+# So is a game whose manifest asks for an execution level: quenbrook.exe's own will do.
+cp "$exe" "$game_dir/Manifested.exe" && sed -i 's/^Path=.*/Path=C:\\Civ2\\Manifested.exe\r/' "$ini"
+cli --status
+check "a game with a manifest reads the original beside a copy" test "${out%%$'\n'*}" = "civ.ini: C:\\Windows\\civ.ini"
+cp "$work/original" "$ini"
+
 # --- An original this account may not write: as Windows does for the game, a copy is
 # made from its bytes. Root's Wine is never denied, so this runs as nobody.
 if [ "$(id -u)" = 0 ] && command -v setpriv >/dev/null; then
-  as_nobody() {
+  nobody() {
     setpriv --reuid=65534 --regid=65534 --clear-groups env HOME="$work/home" WINEPREFIX="$work/prefix" \
-      WINEARCH=win32 timeout 300 "$@" </dev/null >/dev/null 2>&1
+      WINEARCH="${WINEARCH:-win32}" timeout 300 "$@" </dev/null
   }
+  as_nobody() { nobody "$@" >/dev/null 2>&1; }
   mkdir -p "$work/home" "$work/lad2" && cp "$exe" "$work/q.exe" && chown -R 65534:65534 "$work" && chmod 755 "$work"
   as_nobody wineboot -i && as_nobody wineserver -w
   setup_prefix "$work/lad2" as_nobody
   denied=$work/prefix/drive_c/windows/civ.ini && cp "$work/original" "$denied" && chmod 644 "$denied"
+  # The game stored in it runs as administrator: only such a run may change its file.
+  runner=as_nobody reg add "$layers" /v 'C:\NOWHERE\CIV2.EXE' /t REG_SZ /d RUNASADMIN
+  out=$(nobody wine "$work/q.exe" --enable 2>&1 | tr -d '\r'; echo "exit ${PIPESTATUS[0]}")
+  check "a denied original of a game run as administrator: nothing written, the command line says why and how" eval '[ "$out" = "quenbrook: civ.ini could not be changed: the game runs as administrator, so its civ.ini needs administrator rights too (C:\\Windows\\civ.ini)
+To do it, run quenbrook.exe --enable again as administrator: from a Command Prompt started with \"Run as administrator\".
+exit 1" ] && [ ! -e "$work/lad2/VirtualStore" ] && cmp -s "$denied" "$work/original"'
+  runner=as_nobody reg delete "$layers" /v 'C:\Nowhere\civ2.exe'
   as_nobody wine "$work/q.exe" --enable
   copied() { [ "$(tr -d '\r' <"$work/lad2/VirtualStore/Windows/civ.ini")" = "$(tr -d '\r' <"$denied")"$'\n[Civilization Gold]\nSimultaneous=1' ]; }
   check "a denied original is copied with its bytes plus the key, and stays byte for byte" eval 'copied && cmp -s "$denied" "$work/original"'
@@ -120,4 +146,34 @@ check "Space on the first focus opens civ.ini in the editor" wait_for windows -e
 probe close 'civ.ini - Notepad' && wait_for windows -eq civ.ini 0 && sleep 2
 click civ2 && xdotool key Tab && sleep 0.3 && xdotool key Return
 check "Tab from the path box then Return presses Launch Civ 2" wait_for ended
+
+# --- The window, for a game run as administrator whose original is denied (as nobody):
+# it asks first; Yes runs quenbrook.exe --enable through runas, which under Wine (no UAC)
+# gains no rights, so that run fails too and the window says so.
+if [ -n "${denied:-}" ]; then
+  runner=as_nobody reg add "$layers" /v 'C:\NOWHERE\CIV2.EXE' /t REG_SZ /d RUNASADMIN
+  cp "$work/original" "$denied" && rm -rf "$work/lad2/VirtualStore" && cp "$helper" "$work/probe.exe"
+  probe() { nobody wine "$work/probe.exe" "$@" | tr -d '\r'; }
+  (cd "$work" && exec setpriv --reuid=65534 --regid=65534 --clear-groups env HOME="$work/home" \
+    WINEPREFIX="$work/prefix" WINEARCH="${WINEARCH:-win32}" timeout 300 wine "$work/q.exe") >/dev/null 2>&1 &
+  app=$!
+  if tries=300 wait_for windows -eq '^Quenbrook$' 1; then
+    eval "$(xdotool getwindowgeometry --shell "$(xdotool search --onlyvisible --name '^Quenbrook$' | head -1)")"
+    sleep 1 && click Command1
+    refused="Your civ.ini file could not be changed, so simultaneous turns are not set.
+
+Reason: the game runs as administrator, so its civ.ini needs administrator rights too
+File: C:\\Windows\\civ.ini"
+    check "Do It for a game run as administrator asks to do it with administrator rights" says "$refused
+
+Do it now with administrator rights?"
+    check "Yes runs it through runas, and its failure is said" says "${refused%%Reason:*}Reason: run as administrator, it failed too (exit code 1)
+File: C:\\Windows\\civ.ini"
+    check "nothing was written meanwhile" eval '[ ! -e "$work/lad2/VirtualStore" ] && cmp -s "$denied" "$work/original"'
+  else
+    echo "not ok - the window did not appear for nobody" && failed=1
+  fi
+  kill "$app" 2>/dev/null
+  as_nobody wineserver -k
+fi
 exit $failed

@@ -6,8 +6,9 @@
 //             read-only box; close T: asks the visible top-level window titled T to close
 //   oracle FOLDER BATCH RESULTS   the differential test's reads (BATCH: file in FOLDER,
 //             section, key) by Wine's profile call; NUL ends every field
-// Without MODE it stands in for the game: started.txt gets its folder and window style
-// (-1: none asked).
+// Without MODE, or with options ("-x", "/x") instead, it stands in for the game: started.txt
+// in its current folder gets that folder, its window style (-1: none asked) and its
+// arguments, a line each.
 #include <windows.h>
 
 #include <fstream>
@@ -36,13 +37,15 @@ HWND Visible(const char* className, const char* title) {
 int main(int argc, char** argv) {
     using namespace quenbrook::layout;
     const std::string what = argc > 1 ? argv[1] : "";
-    if (what.empty()) {
+    if (what.empty() || what[0] == '-' || what[0] == '/') {
         char folder[MAX_PATH * 4] = {};
         GetCurrentDirectoryA(sizeof folder, folder);
         STARTUPINFOA startup{};
         GetStartupInfoA(&startup);
         const int style = (startup.dwFlags & STARTF_USESHOWWINDOW) ? startup.wShowWindow : -1;
-        std::ofstream("started.txt") << folder << '\n' << style << '\n';
+        std::ofstream started("started.txt");
+        started << folder << '\n' << style << '\n';
+        for (int i = 1; i < argc; ++i) started << argv[i] << '\n';
     } else if (what == "points") {
         std::cout << "Form1 " << ToPixels(MainWindow().clientWidth) << ' '
                   << ToPixels(MainWindow().clientHeight) << '\n';

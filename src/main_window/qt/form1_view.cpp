@@ -1,12 +1,15 @@
 #include "main_window/qt/form1_view.h"
 
+#include <QApplication>
 #include <QBitmap>
 #include <QCloseEvent>
 #include <QFontDatabase>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPushButton>
 #include <QScreen>
 
@@ -53,6 +56,69 @@ const std::map<std::string_view, Handler> kClickHandlers = {
     {"Command7", &Form1::Command7_Click}, {"Command8", &Form1::Command8_Click},
     {"Command9", &Form1::Command9_Click}, {"Command10", &Form1::Command10_Click},
     {"Label2", &Form1::Label2_Click},     {"Label3", &Form1::Label3_Click},
+};
+
+// What a screen reader says for a control whose caption alone does not say what it is.
+const std::map<std::string_view, const char*> kSpokenNames = {
+    {"Command1", "Do It: Set Option and Leave File Alone"},
+    {"Command6", "Do It: Set Option and Set File Read Only"},
+    {"Command3", "Explain Set Option and Leave File Alone"},
+    {"Command9", "Explain Set Option and Set File Read Only"},
+    {"civ2", "Civ 2 Location: the game's location, the path of Civ2.exe"},
+    {"Text1", "Value of the option"},
+    {"Command8", "Set civ.ini read-only"},
+};
+
+// A push button that Return and keypad Enter press as Space does, as on Windows, where
+// the focused button takes Return. Outside a dialog Qt gives Return only to default
+// buttons, whose frame would change the button's look.
+class Button : public QPushButton {
+public:
+    using QPushButton::QPushButton;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+        if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+            if (!event->isAutoRepeat()) click();
+            return;
+        }
+        QPushButton::keyPressEvent(event);
+    }
+};
+
+// A 2-pixel black ring drawn over the edge of the focused control, whatever the style:
+// the styles' own focus hint is a faint line on the olive window. It lets the mouse
+// through and takes no focus.
+class FocusRing : public QWidget {
+public:
+    explicit FocusRing(QWidget* parent) : QWidget(parent) {
+        setObjectName(QStringLiteral("FocusRing"));
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setFocusPolicy(Qt::NoFocus);
+        hide();
+    }
+
+    void Follow(QWidget* target) {
+        if (!target || !target->isVisible()) {
+            hide();
+            return;
+        }
+        setParent(target->parentWidget());
+        setGeometry(target->geometry());
+        raise();
+        show();
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        const int width = 2;
+        painter.fillRect(0, 0, this->width(), width, Qt::black);
+        painter.fillRect(0, height() - width, this->width(), width, Qt::black);
+        painter.fillRect(0, 0, width, height(), Qt::black);
+        painter.fillRect(this->width() - width, 0, width, height(), Qt::black);
+    }
 };
 
 }  // namespace
@@ -108,7 +174,7 @@ void Form1Window::Build() {
             break;
         }
         case layout::Kind::Button: {
-            auto* button = new QPushButton(caption, parent);
+            auto* button = new Button(caption, parent);
             button->setAutoDefault(false);
             if (auto it = kClickHandlers.find(c.name); it != kClickHandlers.end())
                 connect(button, &QPushButton::clicked, this, [this, h = it->second] { (form_.*h)(); });
@@ -135,6 +201,8 @@ void Form1Window::Build() {
         if (c.foreground) p.setColor(QPalette::WindowText, ToQColor(*c.foreground));
         if (c.background) p.setColor(QPalette::Window, ToQColor(*c.background));
         w->setPalette(p);
+        const auto spoken = kSpokenNames.find(c.name);
+        w->setAccessibleName(spoken != kSpokenNames.end() ? QString::fromUtf8(spoken->second) : caption);
         w->setEnabled(c.enabled);
         w->setVisible(c.visible);
         if (w->focusPolicy() != Qt::NoFocus) {
@@ -149,6 +217,11 @@ void Form1Window::Build() {
     // Only the user's edits are events; text that Form1 sets is already in its state.
     connect(civ2_, &QLineEdit::textEdited, this,
             [this](const QString& text) { form_.civ2_Edited(text.toStdWString()); });
+
+    auto* ring = new FocusRing(this);
+    connect(qApp, &QApplication::focusChanged, ring, [this, ring](QWidget*, QWidget* now) {
+        ring->Follow(now && now->window() == this && now != this ? now : nullptr);
+    });
 }
 
 void Form1Window::Load() {

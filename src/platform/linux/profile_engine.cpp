@@ -176,11 +176,16 @@ Scan ScanFor(std::string_view text, std::string_view section, std::string_view k
     return scan;
 }
 
+// Whether a reader takes one pair of quotes off the value: Windows and Wine both do.
+bool Quoted(std::string_view value) {
+    return value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+           value.back() == value.front();
+}
+
 // The value as Wine hands it out: up to a NUL, less one matching pair of quotes.
 void Unquote(std::string_view text, std::size_t& begin, std::size_t& end) {
     end = begin + CutAtNul(text.substr(begin, end - begin)).size();
-    if (end - begin >= 2 && (text[begin] == '"' || text[begin] == '\'') &&
-        text[end - 1] == text[begin]) {
+    if (Quoted(text.substr(begin, end - begin))) {
         ++begin;
         --end;
     }
@@ -254,12 +259,13 @@ std::optional<ProfileEdit> PlanProfileWrite(std::string_view content, std::strin
     if (scan.keyFound) {
         // Only the value text changes. Blanks around it stay, and so do quotes that
         // wrapped it: the game still reads exactly the new value, and writing the old
-        // value back gives the old bytes back. After a NUL nothing was read, so the
-        // whole value gives way.
+        // value back gives the old bytes back. A value that brings its own quotes takes
+        // the place of the old ones, as Windows writes it, instead of nesting inside
+        // them. After a NUL nothing was read, so the whole value gives way.
         std::size_t begin = scan.valueBegin;
         std::size_t end = scan.valueEnd;
         const bool cut = content.substr(begin, end - begin).find('\0') != kNone;
-        Unquote(content, begin, end);
+        if (!Quoted(value)) Unquote(content, begin, end);
         if (content.substr(begin, end - begin) == value) return std::nullopt;
         if (cut)
             return ProfileEdit{scan.valueBegin, scan.valueEnd - scan.valueBegin,

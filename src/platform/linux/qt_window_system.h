@@ -20,6 +20,11 @@ public:
     void MessageBox(const std::wstring& text, const std::wstring& title) override;
     std::optional<std::wstring> ShowOpen(const std::wstring& filter,
                                          const std::wstring& initialFile) override;
+    // Wine has no administrator rights to give: the game never needs them here.
+    std::optional<Status> OfferAdministratorRun(const std::wstring&, const std::wstring&,
+                                                const std::vector<std::wstring>&) override {
+        return std::nullopt;
+    }
     void SetMousePointer(int pointer) override;
     void EndProgram() override;
 

@@ -1,9 +1,11 @@
 #include "platform/win32/win32_cli.h"
 
+// windows.h first: shellapi.h builds on it.
+#include "platform/win32/windows_api.h"
+
 #include <shellapi.h>
 
 #include "platform/win32/ansi.h"
-#include "platform/win32/windows_api.h"
 
 namespace quenbrook {
 

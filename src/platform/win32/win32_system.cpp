@@ -6,6 +6,8 @@
 #include <versionhelpers.h>
 
 #include <cwctype>
+#include <fstream>
+#include <iterator>
 #include <vector>
 
 #include "platform/win32/ansi.h"
@@ -102,7 +104,33 @@ WriteAccess AccessOf(const std::string& file) {
     return GetLastError() == ERROR_ACCESS_DENIED ? WriteAccess::Denied : WriteAccess::Allowed;
 }
 
-Status Start(const std::wstring& commandLine, int windowStyle, bool inProgramFolder) {
+// One argument as the C runtime reads it back: quoted when it holds blanks or quotes,
+// backslashes doubled only before a quote.
+std::wstring QuotedArgument(const std::wstring& argument) {
+    if (!argument.empty() && argument.find_first_of(L" \t\"") == std::wstring::npos) return argument;
+    std::wstring out = L"\"";
+    std::size_t backslashes = 0;
+    for (wchar_t c : argument) {
+        if (c == L'\\') {
+            ++backslashes;
+        } else {
+            if (c == L'"') out.append(backslashes + 1, L'\\');
+            backslashes = 0;
+        }
+        out += c;
+    }
+    return out.append(backslashes, L'\\') + L"\"";
+}
+
+// What CreateProcess answers for a program that needs elevation (mingw's headers lack it).
+constexpr DWORD kElevationRequired = 740;
+
+constexpr const wchar_t* kGameRunsAsAdministrator =
+    L"the game runs as administrator, so its civ.ini needs administrator rights too";
+constexpr const wchar_t* kDeclined = L"the request for administrator rights was declined";
+
+Status Start(const Starter& starter, const std::wstring& commandLine, int windowStyle,
+             bool inProgramFolder) {
     const std::optional<std::string> ansi = ToAnsi(commandLine);
     if (!ansi) return Status::Fail(L"cannot start " + Quoted(commandLine) + L": " + kNotInCodePage);
     if (TrimSpaces(commandLine).empty())
@@ -114,27 +142,77 @@ Status Start(const std::wstring& commandLine, int windowStyle, bool inProgramFol
     if (FromAnsi(line.program) != commandLine && FromAnsi(line.program) != TrimSpaces(commandLine))
         program += L" (the program " + Quoted(FromAnsi(line.program)) + L")";
     const bool useFolder = inProgramFolder && !line.folder.empty();
-
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESHOWWINDOW;
-    startup.wShowWindow = static_cast<WORD>(windowStyle);
-    PROCESS_INFORMATION process{};
-    // CreateProcessA may write into the command line, so it gets its own copy.
-    std::vector<char> buffer(line.commandLine.begin(), line.commandLine.end());
-    buffer.push_back('\0');
-    if (!CreateProcessA(nullptr, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        useFolder ? line.folder.c_str() : nullptr, &startup, &process)) {
-        const DWORD error = GetLastError();
-        if (useFolder && error == ERROR_DIRECTORY)
-            return Status::Fail(L"cannot start " + program + L": its folder " +
-                                Quoted(FromAnsi(line.folder)) + L" does not exist");
-        return Status::Fail(L"cannot start " + program + L": " + ErrorText(error, FromAnsi(line.program)));
+    const ProgramStart start{line.commandLine, line.program, line.arguments,
+                             useFolder ? line.folder : std::string(), windowStyle};
+    DWORD error = starter.create(start);
+    // A game set to run as administrator, or whose manifest asks for it: CreateProcess
+    // may not elevate, the shell asks for the rights as Explorer would.
+    if (error == kElevationRequired) {
+        error = starter.shell(start);
+        if (error == ERROR_CANCELLED)
+            return Status::Fail(L"cannot start " + program + L": it runs as administrator, and " + kDeclined);
     }
-    // Detached: we neither wait for the program nor keep it open.
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return Status::Ok();
+    if (error == ERROR_SUCCESS) return Status::Ok();
+    if (useFolder && error == ERROR_DIRECTORY)
+        return Status::Fail(L"cannot start " + program + L": its folder " + Quoted(FromAnsi(line.folder)) +
+                            L" does not exist");
+    return Status::Fail(L"cannot start " + program + L": " + ErrorText(error, FromAnsi(line.program)));
+}
+
+// The game the original or its copy names (its full, long path), for its layers and
+// manifest; Quenbrook may have kept the path in either before the game was elevated.
+std::vector<std::wstring> StoredGames(const std::vector<std::string>& files) {
+    std::vector<std::wstring> games;
+    const std::string section = *ToAnsi(kPathSection), key = *ToAnsi(kPathKey);
+    for (const std::string& file : files) {
+        std::vector<char> path(32768);
+        const DWORD n = GetPrivateProfileStringA(section.c_str(), key.c_str(), "", path.data(),
+                                                 static_cast<DWORD>(path.size()), file.c_str());
+        if (TrimSpaces(FromAnsi(std::string(path.data(), n))).empty()) continue;
+        const std::string program = SplitProgramLine(std::string(path.data(), n), IsExistingFile).program;
+        std::vector<char> full(32768), longer(32768);
+        if (!GetFullPathNameA(program.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr)) continue;
+        const DWORD l = GetLongPathNameA(full.data(), longer.data(), static_cast<DWORD>(longer.size()));
+        games.push_back(FromAnsi(l && l < longer.size() ? longer.data() : full.data()));
+    }
+    return games;
+}
+
+// The game's compatibility layers, HKCU's and then HKLM's, in the 64-bit view where
+// Explorer keeps them. The registry matches the value name, the path, ignoring case.
+std::wstring LayersOf(const std::wstring& game) {
+    std::wstring layers;
+    for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(root, L"Software\\Microsoft\\Windows NT\\CurrentVersion\\AppCompatFlags\\Layers", 0,
+                          KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
+            continue;
+        DWORD type = 0, size = 0;
+        if (RegQueryValueExW(key, game.c_str(), nullptr, &type, nullptr, &size) == ERROR_SUCCESS &&
+            type == REG_SZ) {
+            std::vector<wchar_t> value(size / sizeof(wchar_t) + 1, L'\0');
+            if (RegQueryValueExW(key, game.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(value.data()),
+                                 &size) == ERROR_SUCCESS)
+                layers.append(L" ").append(value.data());
+        }
+        RegCloseKey(key);
+    }
+    return layers;
+}
+
+// The game's manifest: the one built in, else the one beside it.
+std::string ManifestOf(const std::wstring& game) {
+    std::string text;
+    if (HMODULE module = LoadLibraryExW(game.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE)) {
+        if (HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24)))  // RT_MANIFEST
+            if (const void* bytes = LockResource(LoadResource(module, found)))
+                text.assign(static_cast<const char*>(bytes), SizeofResource(module, found));
+        FreeLibrary(module);
+    }
+    if (text.empty())
+        if (const std::optional<std::string> beside = ToAnsi(game + L".manifest"))
+            if (std::ifstream in(*beside, std::ios::binary); in) text.assign(std::istreambuf_iterator<char>(in), {});
+    return text;
 }
 
 }  // namespace
@@ -174,25 +252,35 @@ CivIniFacts GatherCivIniFacts(const std::wstring& original) {
     facts.vistaOrLater = IsWindowsVistaOrGreater();
     facts.enableLua = PolicyValue(L"EnableLUA");
     facts.enableVirtualization = PolicyValue(L"EnableVirtualization");
-    if (!VirtualizationApplies(facts.vistaOrLater, facts.enableLua, facts.enableVirtualization))
-        return facts;
+    // Without UAC nothing is redirected and nothing elevated.
+    if (!facts.vistaOrLater || facts.enableLua.value_or(1) == 0) return facts;
     facts.localAppData = LocalAppData();
     const std::optional<std::string> copy = ToAnsi(VirtualStorePath(original, facts.localAppData));
+    const std::optional<std::string> o = ToAnsi(original);
     facts.copyExists = copy && !copy->empty() && IsExistingFile(*copy);
-    if (!facts.copyExists)
-        if (const std::optional<std::string> o = ToAnsi(original)) facts.access = AccessOf(*o);
+    std::vector<std::string> files;
+    if (facts.copyExists) files.push_back(*copy);
+    if (o) files.push_back(*o);
+    for (const std::wstring& game : StoredGames(files)) {
+        facts.layers += LayersOf(game);
+        facts.manifest += ManifestOf(game);
+    }
+    // An elevated game uses the original even when there is a copy.
+    if (o && (!facts.copyExists || !facts.layers.empty() || !facts.manifest.empty())) facts.access = AccessOf(*o);
     return facts;
 }
 
 Win32System::Target Win32System::Resolve(const std::wstring& file) {
-    if (!IsGamesCivIni(file)) return {file, file, false, file};
+    if (!IsGamesCivIni(file)) return {file, file, false, file, false};
     const CivIniFacts facts = facts_(file);
     const CivIniChoice choice = ChooseCivIni(facts);
     return {choice.file, choice.createCopy ? facts.original : choice.file, choice.createCopy,
-            facts.original};
+            facts.original, choice.needsAdministrator};
 }
 
 Status Win32System::Prepare(const Target& target) {
+    // Nothing else is written: the game would not read it.
+    if (target.needsAdministrator) return Status::NeedsAdministrator(kGameRunsAsAdministrator);
     if (!target.createCopy) return Status::Ok();
     const std::optional<std::string> copy = ToAnsi(target.file), original = ToAnsi(target.original);
     if (!copy || !original)
@@ -270,11 +358,11 @@ bool Win32System::IsReadOnly(const std::wstring& file) {
 
 Status Win32System::StartProgram(const std::wstring& commandLine, int windowStyle,
                                  bool inProgramFolder) {
-    return Start(commandLine, windowStyle, inProgramFolder);
+    return Start(starter_, commandLine, windowStyle, inProgramFolder);
 }
 
 void Win32System::OpenInEditor(const std::wstring& file, std::function<void(Status)> done) {
-    done(Start(EditorCommandLine(Resolve(file).readFrom), kShowMaximized, false));
+    done(Start(starter_, EditorCommandLine(Resolve(file).readFrom), kShowMaximized, false));
 }
 
 void Win32System::ShellOpen(const std::wstring& link, std::function<void(ShellResult)> done) {
@@ -288,6 +376,74 @@ void Win32System::ShellOpen(const std::wstring& link, std::function<void(ShellRe
         result.lastError = ERROR_NO_UNICODE_TRANSLATION;
     }
     done(result);
+}
+
+unsigned long CreateProcessStart(const ProgramStart& start) {
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = static_cast<WORD>(start.show);
+    PROCESS_INFORMATION process{};
+    // CreateProcessA may write into the command line, so it gets its own copy.
+    std::vector<char> buffer(start.commandLine.begin(), start.commandLine.end());
+    buffer.push_back('\0');
+    if (!CreateProcessA(nullptr, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        start.folder.empty() ? nullptr : start.folder.c_str(), &startup, &process))
+        return GetLastError();
+    // Detached: we neither wait for the program nor keep it open.
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return ERROR_SUCCESS;
+}
+
+unsigned long ShellStart(const ProgramStart& start) {
+    SHELLEXECUTEINFOA info{};
+    info.cbSize = sizeof info;
+    info.fMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+    info.lpFile = start.program.c_str();
+    info.lpParameters = start.arguments.empty() ? nullptr : start.arguments.c_str();
+    info.lpDirectory = start.folder.empty() ? nullptr : start.folder.c_str();
+    info.nShow = start.show;
+    return ShellExecuteExA(&info) ? ERROR_SUCCESS : GetLastError();
+}
+
+Status RunAsAdministrator(const std::wstring& program, const std::vector<std::wstring>& arguments,
+                          void* owner) {
+    std::wstring self = program;
+    if (self.empty()) {
+        std::vector<wchar_t> path(32768);
+        self.assign(path.data(), GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
+    }
+    std::wstring parameters;
+    for (const std::wstring& a : arguments) parameters.append(parameters.empty() ? L"" : L" ").append(QuotedArgument(a));
+    SHELLEXECUTEINFOW info{};
+    info.cbSize = sizeof info;
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+    info.hwnd = static_cast<HWND>(owner);
+    info.lpVerb = L"runas";
+    info.lpFile = self.c_str();
+    info.lpParameters = parameters.c_str();
+    info.nShow = SW_HIDE;
+    if (!ShellExecuteExW(&info)) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_CANCELLED) return Status::Fail(kDeclined);
+        return Status::Fail(L"it could not be run as administrator: " + ErrorText(error, self));
+    }
+    DWORD code = 1;
+    if (!info.hProcess) return Status::Ok();  // the shell handed it on; its end is not ours to see
+    WaitForSingleObject(info.hProcess, INFINITE);
+    GetExitCodeProcess(info.hProcess, &code);
+    CloseHandle(info.hProcess);
+    if (code == 0) return Status::Ok();
+    return Status::Fail(L"run as administrator, it failed too (exit code " + std::to_wstring(code) + L")");
+}
+
+std::wstring AdministratorAdvice(const std::vector<std::wstring>& arguments) {
+    if (!ChooseCivIni(GatherCivIniFacts(kCivIniPath)).needsAdministrator) return std::wstring();
+    std::wstring command = L"quenbrook.exe";
+    for (const std::wstring& a : arguments) command += L" " + QuotedArgument(a);
+    return L"To do it, run " + command +
+           L" again as administrator: from a Command Prompt started with \"Run as administrator\".\n";
 }
 
 // Messages name the file that is really used.

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/win32/ansi.h"
+#include "platform/win32/win32_system.h"
 
 namespace quenbrook {
 
@@ -46,6 +47,18 @@ std::optional<std::wstring> Win32WindowSystem::ShowOpen(const std::wstring& filt
     dialog.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | OFN_HIDEREADONLY;
     if (!GetOpenFileNameA(&dialog)) return std::nullopt;
     return FromAnsi(file.data());
+}
+
+std::optional<Status> Win32WindowSystem::OfferAdministratorRun(const std::wstring& text,
+                                                              const std::wstring& title,
+                                                              const std::vector<std::wstring>& options) {
+    const std::string t = ToAnsiForDisplay(text), c = ToAnsiForDisplay(title);
+    if (MessageBoxA(static_cast<HWND>(owner_), t.c_str(), c.c_str(), MB_YESNO) != IDYES) return std::nullopt;
+    // Windows asks for the rights; the window waits for the run that has them.
+    SetMousePointer(kPointerHourglass);
+    Status run = RunAsAdministrator(std::wstring(), options, owner_);
+    SetMousePointer(kPointerDefault);
+    return run;
 }
 
 void Win32WindowSystem::SetMousePointer(int pointer) {

@@ -15,6 +15,8 @@ public:
     void MessageBox(const std::wstring& text, const std::wstring& title) override;
     std::optional<std::wstring> ShowOpen(const std::wstring& filter,
                                          const std::wstring& initialFile) override;
+    std::optional<Status> OfferAdministratorRun(const std::wstring& text, const std::wstring& title,
+                                                const std::vector<std::wstring>& options) override;
     void SetMousePointer(int pointer) override;
     void EndProgram() override;
 
