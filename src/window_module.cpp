@@ -2,6 +2,7 @@
 // everything that needs Qt lives here, behind one exported entry.
 #include <QApplication>
 #include <QIcon>
+#include <QMessageBox>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -97,4 +98,16 @@ extern "C" __attribute__((visibility("default"))) int quenbrook_run_window(
     window.Load();
     window.show();
     return QApplication::exec();
+}
+
+// A failure of the command line, for a player who started it from a menu and has no
+// terminal to read it in: the same words, in a small window.
+extern "C" __attribute__((visibility("default"))) void quenbrook_show_failure(
+    int argc, char** argv, const char* text) {
+    int count = argc;
+    QApplication app(count, argv);
+    QApplication::setDesktopFileName(QStringLiteral("org.example.Quenbrook"));
+    QMessageBox box(QMessageBox::Warning, QStringLiteral("Quenbrook"), QString::fromUtf8(text),
+                    QMessageBox::Ok);
+    box.exec();
 }

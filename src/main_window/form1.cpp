@@ -46,7 +46,7 @@ void Form1::Command2_Click() {
     system_.OpenInEditor(kCivIniForAttributes, [this](Status opened) {
         if (!opened)
             Say(FailureMessage(L"civ.ini could not be opened in the text editor.", opened,
-                               system_.HostPath(kCivIniForAttributes)));
+                               system_.HostPath(settings_.IniFilePath())));
     });
 }
 
@@ -63,7 +63,7 @@ void Form1::Command5_Click() {
     const Status unlocked = UnlockIniFile(system_);
     if (!unlocked)
         Refused(L"civ.ini could not be returned to normal attributes.", unlocked,
-                system_.HostPath(kCivIniForAttributes), {L"--unlock"});
+                system_.HostPath(settings_.IniFilePath()), {L"--unlock"});
 }
 
 // "Do It": set the option, confirm, then lock the file once the user has read why.
@@ -93,7 +93,7 @@ void Form1::Command8_Click() {
     const Status locked = LockIniFile(system_);
     if (!locked)
         Say(FailureMessage(L"civ.ini could not be set to 'Read Only'.", locked,
-                           system_.HostPath(kCivIniForAttributes)));
+                           system_.HostPath(settings_.IniFilePath())));
 }
 
 void Form1::Command9_Click() { Say(messages::kCommand6Help); }
@@ -139,10 +139,13 @@ Form1::Outcome Form1::Refused(const std::wstring& what, const Status& status, co
 
 void Form1::Say(const std::wstring& text) { window_.MessageBox(text, messages::kTitle); }
 
-// A locked civ.ini refuses the path on purpose, and that stays silent; any other
-// reason the path could not be kept is worth knowing before it is lost.
+// A locked civ.ini refuses the path on purpose, and that stays silent; so does a write
+// that would have changed nothing (an empty box and no path stored, as before there is
+// a prefix). Any other reason the path could not be kept is worth knowing before it is
+// lost.
 void Form1::ReportPathNotSaved(const Status& saved) {
-    if (saved || system_.IsReadOnly(settings_.IniFilePath())) return;
+    if (saved || system_.IsReadOnly(settings_.IniFilePath()) || StoredPath(settings_) == civ2_)
+        return;
     Say(FailureMessage(L"The game's location could not be saved in civ.ini.", saved,
                        system_.HostPath(settings_.IniFilePath())));
 }

@@ -1,13 +1,16 @@
 #!/usr/bin/env python3
 """The real window on its own X server (Xvfb), used as a person uses it: the mouse on the
 buttons where the design puts them, Return on the message boxes, a stand-in game started
-through a stand-in Wine. What counts is civ.ini afterwards; a screenshot is kept. Then the
-window on a headless Wayland compositor (weston) with no X server at all: it opens under its
-app id at the design's size and paints; without a compositor it says so in one line.
+through a stand-in Wine; and the menu entry's action as the desktop runs it. What counts
+is civ.ini afterwards and what the game saw; screenshots are kept. Then the window on a
+headless Wayland compositor (weston) with no X server at all: it opens under its app id at
+the design's size and paints; without a compositor it says so in one line.
 Usage: e2e_test.py BINARY ARTEFACT_DIR (needs Xvfb, xdotool, ImageMagick, weston, qt6-wayland)."""
+import configparser
 import glob
 import os
 import re
+import shlex
 import shutil
 import subprocess
 import sys
@@ -22,12 +25,16 @@ WAIT = 10.0  # seconds, for every wait; anything slower is a failure, not a slow
 # Button centres in pixels, from the design's twips (15 to a pixel) and the frames' origins.
 BUTTONS = {"Command1": (68, 170), "Command6": (263, 170), "Command7": (183, 202), "Command4": (184, 228)}
 # Civ 2 drops Simultaneous when it quits, unless civ.ini has no write bits (the stand-in looks
-# at the bits, as root could write anyway); at the end it notes the folder it ran in.
+# at the bits, as root could write anyway); at the end it notes the folder it ran in and
+# whether civ.ini held the option when it started.
 STAND_IN_GAME = """ini="$WINEPREFIX/drive_c/windows/civ.ini"
+option=$(grep -q '^Simultaneous=1' "$ini" && echo ', option')
 sleep 0.3
 if [ $(( 0$(stat -c %a "$ini") & 0222 )) -ne 0 ]; then grep -v '^Simultaneous=' "$ini" > ~/new; cat ~/new > "$ini"; fi
-pwd > ~/game.log
+echo "$(pwd)$option" > ~/game.log
 """
+# The command of the menu entry's action, with this program for "quenbrook".
+DESKTOP = os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../resources/linux/org.example.Quenbrook.desktop")
 
 
 def wait_until(what, condition):
@@ -40,6 +47,14 @@ def wait_until(what, condition):
 
 def x(*command):
     return subprocess.run(command, capture_output=True, timeout=WAIT, env=dict(os.environ, DISPLAY=display)).stdout
+
+
+def action(name):
+    entry = configparser.ConfigParser(interpolation=None)
+    entry.read(DESKTOP)
+    command = shlex.split(entry[f"Desktop Action {name}"]["Exec"])
+    assert command[0] == "quenbrook", command
+    return [BINARY, *command[1:]]
 
 
 # Wine for the stand-in: runs, as a shell script, FILE.sh beside the file its last argument
@@ -67,6 +82,8 @@ def road(tmp, mode, buttons, game_folder, locale, game):
         os.chmod(path, bits)
     env = dict(DISPLAY=display, QT_QPA_PLATFORM="xcb", WINEPREFIX=prefix, HOME=tmp, LC_ALL=locale or "C.UTF-8",
                PATH=tmp + "/bin:/usr/bin:/bin", **{k: v for k, v in os.environ.items() if k.endswith("SAN_OPTIONS")})
+    if buttons[0].startswith("action:"):
+        return play(tmp, env, buttons[0].removeprefix("action:"), prefix, ini, log)
     # Its stderr stays ours: a sanitizer report or a Qt warning shows in the failure output.
     app = subprocess.Popen([BINARY], env=env, cwd=tmp, stdout=subprocess.DEVNULL)
     ours = lambda: x("xdotool", "search", "--all", "--onlyvisible", "--pid", str(app.pid), "--name", "^Quenbrook$").split()
@@ -92,9 +109,34 @@ def road(tmp, mode, buttons, game_folder, locale, game):
             wait_until("the game to quit", lambda: os.path.exists(log) and os.path.getsize(log))
     finally:
         app.kill()
+    return outcome(prefix, ini, log)
+
+
+def outcome(prefix, ini, log):
     option = "\r\nSimultaneous=1\r\n" in open(ini, newline="", encoding="cp1252").read()
     return (("writable" if os.stat(ini).st_mode & 0o222 else "read-only") + (", option" if option else ", no option"),
             open(log, encoding="utf-8").read().strip().replace(prefix, "P") if os.path.exists(log) else "")
+
+
+# The menu entry's action, named after "action:"; "!" after the name: it fails, and says
+# why in a message window as well as on standard error (which must name civ.ini's trouble).
+def play(tmp, env, name, prefix, ini, log):
+    fails = name.endswith("!")
+    app = subprocess.Popen(action(name.rstrip("!")), env=env, cwd=tmp, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    try:
+        if fails:
+            box = wait_until("the failure's window", lambda: x("xdotool", "search", "--all", "--onlyvisible", "--pid",
+                                                               str(app.pid), "--name", "^Quenbrook$").split())[0]
+            x("import", "-window", box, ARTEFACTS + "/action-failed.png")
+            x("xdotool", "windowfocus", "--sync", box, "key", "Return")
+        _, err = app.communicate(timeout=WAIT)
+        assert app.returncode == (1 if fails else 0), (app.returncode, err)
+        assert (b"civ.ini could not be changed: civ.ini is read-only" in err) == fails, err
+        if not fails:
+            wait_until("the game to quit", lambda: os.path.exists(log) and os.path.getsize(log))
+    finally:
+        app.kill()
+    return outcome(prefix, ini, log)
 
 
 def wayland(tmp):

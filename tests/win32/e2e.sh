@@ -126,7 +126,7 @@ printf '[Civ2]\r\n' >"$store" && chmod a-w "$store"
 click Command1
 check "a refused Do It says why, naming civ.ini once" says "Your civ.ini file could not be changed, so simultaneous turns are not set.
 
-Reason: the file is read-only
+Reason: civ.ini is read-only
 File: $win_store"
 chmod u+w "$store" && printf 'not a program' >"$game_dir/Civ2.exe" && rm -f "$game_dir/started.txt"
 click Command10
@@ -146,6 +146,15 @@ check "Space on the first focus opens civ.ini in the editor" wait_for windows -e
 probe close 'civ.ini - Notepad' && wait_for windows -eq civ.ini 0 && sleep 2
 click civ2 && xdotool key Tab && sleep 0.3 && xdotool key Return
 check "Tab from the path box then Return presses Launch Civ 2" wait_for ended
+
+# A shortcut's command line has no console: with --show-failure its failure shows in a box.
+printf '[Civ2]\r\n' >"$store" && chmod a-w "$store"
+(cd "${exe%/*}" && exec timeout 120 wine "$exe" --enable --show-failure) >/dev/null 2>&1 </dev/null &
+app=$!
+check "--show-failure shows the failure in a message box, in the command line's words" eval \
+  'wait_for windows -eq "^Quenbrook$" 1 && text=$(probe message) && xdotool key Return && wait_for ended &&
+   [ "$text" = "civ.ini could not be changed: civ.ini is read-only ($win_store)" ]'
+chmod u+w "$store"
 
 # --- The window, for a game run as administrator whose original is denied (as nobody):
 # it asks first; Yes runs quenbrook.exe --enable through runas, which under Wine (no UAC)

@@ -1,12 +1,11 @@
 #include "platform/win32/win32_cli.h"
 
+// windows.h first: shellapi.h builds on it.
 #include "platform/win32/windows_api.h"
 
-#include <sstream>
+#include <shellapi.h>
 
 #include "platform/win32/ansi.h"
-#include "platform/win32/win32_system.h"
-#include "settings_file/settings_file.h"
 
 namespace quenbrook {
 
@@ -25,8 +24,6 @@ HANDLE StandardHandle(DWORD which) {
     return console;
 }
 
-// A console takes UTF-16 as it is; a pipe or file gets the ANSI code page, with Windows'
-// line ends.
 void Write(DWORD which, const std::wstring& text) {
     if (text.empty()) return;
     HANDLE handle = StandardHandle(which);
@@ -45,63 +42,39 @@ void Write(DWORD which, const std::wstring& text) {
     WriteFile(handle, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
+std::string ToUtf8(const std::wstring& text) {
+    if (text.empty()) return {};
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                         nullptr, 0, nullptr, nullptr);
+    std::string bytes(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size,
+                        nullptr, nullptr);
+    return bytes;
+}
+
 }  // namespace
 
-ParsedArguments ParseArguments(const std::vector<std::wstring>& arguments) {
-    ParsedArguments parsed;
-    for (const std::wstring& a : arguments) {
-        if (a == L"--status") parsed.request.status = true;
-        else if (a == L"--enable") parsed.request.enable = true;
-        else if (a == L"--lock") parsed.request.lock = true;
-        else if (a == L"--unlock") parsed.request.unlock = true;
-        else if (a == L"--launch") parsed.request.launch = true;
-        else if (a == L"--help" || a == L"-h" || a == L"/?") parsed.help = true;
-        else if (a == L"--version") parsed.version = true;
-        else if (parsed.error.empty()) parsed.error = L"unknown option " + a;
+std::vector<std::string> ArgumentsInUtf8() {
+    std::vector<std::string> arguments;
+    int count = 0;
+    if (LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &count)) {
+        for (int i = 1; i < count; ++i) arguments.push_back(ToUtf8(argv[i]));
+        LocalFree(argv);
     }
-    if (parsed.error.empty()) parsed.error = CheckRequest(parsed.request);
-    return parsed;
+    return arguments;
 }
 
-std::wstring UsageText() {
-    return L"Usage: quenbrook [--status] [--enable [--lock]] [--unlock] [--launch]\n"
-           L"Without options the window opens.\n"
-           L"  --status   show civ.ini, whether Simultaneous=1 is set, the lock and the game path\n"
-           L"  --enable   write Simultaneous=1 into civ.ini, as the \"Do It\" buttons do\n"
-           L"  --lock     with --enable: then mark civ.ini read-only so the game keeps it\n"
-           L"  --unlock   return civ.ini to normal attributes\n"
-           L"  --launch   start the stored game in its folder\n"
-           L"  --help     show this text\n"
-           L"  --version  show the version\n";
+std::wstring FromUtf8(const std::string& text) {
+    if (text.empty()) return {};
+    const int size =
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(size > 0 ? size : 0), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), size);
+    return wide;
 }
 
-int RunCommandLine(const std::vector<std::wstring>& arguments, SystemCalls& system) {
-    const ParsedArguments parsed = ParseArguments(arguments);
-    if (parsed.help) {
-        Write(STD_OUTPUT_HANDLE, UsageText());
-        return kExitDone;
-    }
-    if (parsed.version) {
-        Write(STD_OUTPUT_HANDLE, L"1.00\n");
-        return kExitDone;
-    }
-    if (!parsed.error.empty()) {
-        Write(STD_ERROR_HANDLE, L"quenbrook: " + parsed.error + L"\n" + UsageText());
-        return kExitUsage;
-    }
-    // --status reports on a file that is there, or fails.
-    CivIniWhere where;
-    const std::wstring civIni = system.HostPath(kCivIniPath);
-    if (GetFileAttributesW(civIni.c_str()) == INVALID_FILE_ATTRIBUTES)
-        where.present = Status::Fail(L"there is no civ.ini at " + civIni);
-    std::wostringstream out, err;
-    const int code = RunCli(parsed.request, system, out, err, where);
-    Write(STD_OUTPUT_HANDLE, out.str());
-    Write(STD_ERROR_HANDLE, err.str());
-    // A game run as administrator: the command line says how to do it with those rights.
-    if (code == kExitFailed && (parsed.request.enable || parsed.request.unlock))
-        Write(STD_ERROR_HANDLE, AdministratorAdvice(arguments));
-    return code;
-}
+void WriteOut(const std::wstring& text) { Write(STD_OUTPUT_HANDLE, text); }
+
+void WriteErr(const std::wstring& text) { Write(STD_ERROR_HANDLE, text); }
 
 }  // namespace quenbrook

@@ -1,27 +1,20 @@
 #pragma once
-// The command line of quenbrook.exe: the same options as on Linux, read from the
-// process's own arguments and answered on the console or pipe that started it.
+// The console side of quenbrook.exe's command line: its arguments as UTF-8 for the
+// shared parser, and text for the console or pipe that started it.
 #include <string>
 #include <vector>
 
-#include "cli/cli.h"
-
 namespace quenbrook {
 
-struct ParsedArguments {
-    CliRequest request;
-    bool help = false;
-    bool version = false;
-    std::wstring error;  // not empty: the arguments are not understood
-};
+// The process's arguments, without the program's name, in UTF-8.
+std::vector<std::string> ArgumentsInUtf8();
 
-// What the arguments (without the program's name) ask for.
-ParsedArguments ParseArguments(const std::vector<std::wstring>& arguments);
+// UTF-8 text, such as the shared parser's, as wide text.
+std::wstring FromUtf8(const std::string& text);
 
-// The --help text.
-std::wstring UsageText();
-
-// Carries out the arguments, writes to standard output and error, returns the exit code.
-int RunCommandLine(const std::vector<std::wstring>& arguments, SystemCalls& system);
+// Writes text to standard output (or error): a console takes it as UTF-16, a pipe or
+// file gets the ANSI code page; either way with Windows' line ends.
+void WriteOut(const std::wstring& text);
+void WriteErr(const std::wstring& text);
 
 }  // namespace quenbrook

@@ -35,12 +35,16 @@ bool IsExistingFile(const std::string& file) {
     return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+// "name is read-only", with the file's own name, as the Linux program says it.
+Status ReadOnly(const std::wstring& file) {
+    return Status::Fail(file.substr(file.find_last_of(L"\\/") + 1) + L" is read-only");
+}
+
 // Why WritePrivateProfileStringA refused, in words: the common causes by name, the
 // system's sentence for the rest. The message around it names the file.
-Status WriteFailure(const std::string& ansiFile, DWORD error) {
+Status WriteFailure(const std::wstring& file, const std::string& ansiFile, DWORD error) {
     const DWORD a = Attributes(ansiFile);
-    if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_READONLY))
-        return Status::Fail(L"the file is read-only");
+    if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_READONLY)) return ReadOnly(file);
     if (error == ERROR_PATH_NOT_FOUND) return Status::Fail(L"its folder does not exist");
     if (error == ERROR_ACCESS_DENIED) return Status::Fail(L"access is denied");
     return Status::Fail(ErrorText(error));
@@ -328,10 +332,10 @@ Status Win32System::WriteProfileString(const std::wstring& section, const std::w
     // Windows refuses to open a read-only file for writing, whoever asks; Wine run by
     // root would write it all the same, so the attribute is honoured here first.
     if (const DWORD a = Attributes(*f); a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_READONLY))
-        return Status::Fail(L"the file is read-only");
+        return ReadOnly(target.file);
     if (Status made = Prepare(target); !made) return made;
     if (!WritePrivateProfileStringA(s->c_str(), k->c_str(), v->c_str(), f->c_str()))
-        return WriteFailure(*f, GetLastError());
+        return WriteFailure(target.file, *f, GetLastError());
     return Status::Ok();
 }
 

@@ -108,7 +108,14 @@ LinuxSystem::LinuxSystem(std::filesystem::path prefix, Post post)
 std::wstring LinuxSystem::HostPath(const std::wstring& windowsPath) {
     const std::optional<std::string> narrow = ToNarrow(windowsPath);
     if (!narrow || !IsWindowsPath(*narrow)) return windowsPath;
-    return FromNarrow(MapWindowsPath(prefix_, *narrow).native());
+    std::string host = MapWindowsPath(prefix_, *narrow).native();
+    // Messages name a file one way, through drive_c as players see the prefix, when drive
+    // C is Wine's usual link to it; Wine itself reads through the link.
+    const std::string driveC = (prefix_ / "dosdevices" / "c:").native();
+    std::error_code ec;
+    if (host.starts_with(driveC + "/") && fs::equivalent(driveC, prefix_ / "drive_c", ec))
+        host = (prefix_ / "drive_c").native() + host.substr(driveC.size());
+    return FromNarrow(host);
 }
 
 std::wstring LinuxSystem::GetProfileString(const std::wstring& section, const std::wstring& key,

@@ -47,6 +47,39 @@ std::vector<fs::path> SteamLibraries(const fs::path& home) {
 
 std::wstring Shown(const fs::path& path) { return FromNarrow(path.native()); }
 
+// Where a launcher keeps its prefixes: each folder of `folder`, or its `below` folder.
+struct LauncherFolder {
+    fs::path folder;
+    const wchar_t* launcher;
+    const char* below = "";
+};
+
+std::vector<LauncherFolder> LauncherFolders(const fs::path& home) {
+    std::vector<LauncherFolder> folders = {
+        {home / "Games", L"Lutris"},
+        {home / ".local/share/bottles/bottles", L"Bottles"},
+        {home / ".var/app/com.usebottles.bottles/data/bottles/bottles", L"Bottles (Flatpak)"},
+        {home / ".PlayOnLinux/wineprefix", L"PlayOnLinux"},
+    };
+    for (const fs::path& library : SteamLibraries(home))
+        folders.push_back({library / "steamapps/compatdata", L"Steam (Proton)", "pfx"});
+    // Heroic keeps prefixes in Prefixes/<game>, newer versions in Prefixes/default/<game>.
+    folders.push_back({home / "Games/Heroic/Prefixes", L"Heroic"});
+    folders.push_back({home / "Games/Heroic/Prefixes/default", L"Heroic"});
+    return folders;
+}
+
+// A path as the shell takes it back: quoted when it holds anything but plain characters.
+std::wstring ForTheShell(const std::wstring& text) {
+    const bool plain = !text.empty() && text.find_first_not_of(
+        L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_-+=.,:/@%") ==
+        std::wstring::npos;
+    if (plain) return text;
+    std::wstring quoted = L"'";
+    for (const wchar_t c : text) quoted += c == L'\'' ? std::wstring(L"'\\''") : std::wstring(1, c);
+    return quoted + L"'";
+}
+
 }  // namespace
 
 bool HoldsCivIni(const fs::path& prefix) {
@@ -56,19 +89,9 @@ bool HoldsCivIni(const fs::path& prefix) {
 
 std::vector<LauncherPrefix> FindLauncherPrefixes(const fs::path& home) {
     std::vector<LauncherPrefix> all;
-    const auto addEach = [&](const fs::path& folder, const wchar_t* launcher) {
-        for (const fs::path& prefix : Subfolders(folder)) all.push_back({prefix, launcher});
-    };
-    addEach(home / "Games", L"Lutris");
-    addEach(home / ".local/share/bottles/bottles", L"Bottles");
-    addEach(home / ".var/app/com.usebottles.bottles/data/bottles/bottles", L"Bottles (Flatpak)");
-    addEach(home / ".PlayOnLinux/wineprefix", L"PlayOnLinux");
-    for (const fs::path& library : SteamLibraries(home))
-        for (const fs::path& app : Subfolders(library / "steamapps/compatdata"))
-            all.push_back({app / "pfx", L"Steam (Proton)"});
-    // Heroic keeps prefixes in Prefixes/<game>, newer versions in Prefixes/default/<game>.
-    addEach(home / "Games/Heroic/Prefixes", L"Heroic");
-    addEach(home / "Games/Heroic/Prefixes/default", L"Heroic");
+    for (const LauncherFolder& place : LauncherFolders(home))
+        for (const fs::path& prefix : Subfolders(place.folder))
+            all.push_back({*place.below ? prefix / place.below : prefix, place.launcher});
 
     std::vector<LauncherPrefix> found;
     std::set<fs::path> seen;  // a library reached by two paths (~/.steam/steam is a link)
@@ -106,26 +129,37 @@ PrefixChoice ChoosePrefix(const fs::path& home, const std::string& option,
                         std::move(candidates)};
         return {{}, L"", std::move(candidates)};
     }
-    return {standard, L"the default prefix; no prefix holds civ.ini", {}};
+    return {standard, L"the default prefix; no prefix holds civ.ini", {}, true};
 }
 
-CivIniWhere DescribeChoice(const PrefixChoice& choice) {
+CivIniWhere DescribeChoice(const PrefixChoice& choice, const fs::path& home) {
     CivIniWhere where;
-    where.found = L"Wine prefix: " + Shown(choice.prefix) + L" (" + choice.how + L")";
     std::error_code ec;
-    if (!fs::is_directory(choice.prefix, ec))
-        where.present = Status::Fail(L"there is no Wine prefix at " + Shown(choice.prefix));
-    else if (!HoldsCivIni(choice.prefix))
-        where.present = Status::Fail(L"there is no civ.ini in C:\\Windows of the prefix");
+    const bool there = fs::is_directory(choice.prefix, ec);
+    where.found = L"Wine prefix: " + (there || !choice.guessed ? Shown(choice.prefix) + L" (" + choice.how + L")"
+                                                               : std::wstring(L"none yet"));
+    if (!there) where.noPrefix = L"there is no Wine prefix at " + Shown(choice.prefix);
+    where.civIniMissing = !HoldsCivIni(choice.prefix);
+    if (choice.guessed) where.searched = SearchedPlaces(home);
     return where;
+}
+
+std::wstring SearchedPlaces(const fs::path& home) {
+    std::wstring text = L"No Wine prefix holds civ.ini yet; looked in:\n  " +
+                        Shown(home / ".wine") + L"\n";
+    for (const LauncherFolder& place : LauncherFolders(home))
+        text += L"  " + Shown(*place.below ? place.folder / "*" / place.below : place.folder / "*") +
+                L" (" + place.launcher + L")\n";
+    return text + L"Install Civ 2 in a prefix and start it once, or name the prefix it is in: "
+                  L"quenbrook --prefix '/path/to/prefix' --status\n";
 }
 
 std::wstring SeveralPrefixesMessage(const std::vector<LauncherPrefix>& candidates) {
     std::wstring text = L"several Wine prefixes hold civ.ini:\n";
     for (const LauncherPrefix& candidate : candidates)
         text += L"  " + Shown(candidate.path) + L" (" + candidate.launcher + L")\n";
-    return text + L"Choose one with --prefix DIR, for example: quenbrook --prefix " +
-           Shown(candidates.front().path) + L" --status\n";
+    return text + L"Choose one with --prefix, for example: quenbrook --prefix " +
+           ForTheShell(Shown(candidates.front().path)) + L" --status\n";
 }
 
 fs::path RememberedPrefixFile(const fs::path& home, const std::string& xdgConfigHome) {

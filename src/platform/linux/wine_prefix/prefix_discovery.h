@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/cli.h"
+#include "platform/request.h"
 #include "platform/status.h"
 
 namespace quenbrook {
@@ -28,6 +28,7 @@ struct PrefixChoice {
     std::filesystem::path prefix;  // empty: several candidates, none chosen
     std::wstring how;              // for --status, e.g. "set with --prefix"
     std::vector<LauncherPrefix> candidates;
+    bool guessed = false;  // no prefix holds civ.ini: ~/.wine, as a last guess
 };
 
 // Where the prefix is looked for, in order: option (--prefix), environment (WINEPREFIX),
@@ -38,9 +39,12 @@ PrefixChoice ChoosePrefix(const std::filesystem::path& home, const std::string& 
                           const std::string& environment,
                           const std::optional<std::filesystem::path>& remembered);
 
-// For --status: the prefix in use and how it was found, and whether it and its civ.ini
-// are there.
-CivIniWhere DescribeChoice(const PrefixChoice& choice);
+// For the command line: the prefix in use and how it was found, whether it and its
+// civ.ini are there, and, when it was only guessed, where else we looked.
+CivIniWhere DescribeChoice(const PrefixChoice& choice, const std::filesystem::path& home);
+
+// The places a prefix holding civ.ini is looked for under home, and how to name one.
+std::wstring SearchedPlaces(const std::filesystem::path& home);
 
 // What the command line says when several prefixes hold civ.ini: each one with its
 // launcher, and how to pick one.
