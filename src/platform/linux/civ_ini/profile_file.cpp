@@ -504,7 +504,8 @@ bool TakeIdentity(int original, const struct stat& st, int temporary) {
         ::fchmod(temporary, st.st_mode & 07777) != 0)
         return false;
     const auto wanted = Attributes(original);
-    for (const auto& [name, value] : Attributes(temporary)) {  // the folder's default ACL
+    for (const auto& present : Attributes(temporary)) {  // the folder's default ACL
+        const std::string& name = present.first;
         const bool keep = std::any_of(wanted.begin(), wanted.end(),
                                       [&](const auto& a) { return a.first == name; });
         if (!keep && ::fremovexattr(temporary, name.c_str()) != 0) return false;
