@@ -36,7 +36,12 @@ const char kHelpText[] =
     "\n"
     "The actions run in the order --unlock, --enable, --lock, --launch, --status;\n"
     "the first that fails ends the run.\n"
-    "Exit status: 0 done, 1 failed, 2 wrong options.\n";
+    "Exit status: 0 done, 1 failed, 2 wrong options.\n"
+    "\n"
+    "On Linux, when civ.ini must be written in place (it has a second name, another\n"
+    "owner, or a folder closed to you), a copy named civ.ini.quenbrook-backup stays\n"
+    "beside it, or in $XDG_STATE_HOME/quenbrook, until the new text is on disk; one\n"
+    "left after a crash holds civ.ini as it was.\n";
 
 const char kTryHelp[] = "Try 'quenbrook --help' for the options.";
 
