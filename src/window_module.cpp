@@ -47,6 +47,34 @@ void WhileStarting(QtMsgType type, const QMessageLogContext&, const QString& tex
     std::_Exit(quenbrook::kExitFailed);
 }
 
+// Qt's application, started alike for the window and for a failure's message window.
+// A Wayland session without X: Qt would try X first (on GNOME it ignores the session
+// type), so it is told, and so are the programs started from here, which belong to the
+// same session. The setting is made before Qt starts its threads and left alone after.
+class Application {
+public:
+    Application(int argc, char** argv) : count_(argc), previous_(Prepare()), app_(count_, argv) {
+        qInstallMessageHandler(previous_);
+        for (const std::string& words : g_startWords) qWarning("%s", words.c_str());
+        // Qt has set the locale from the environment; file names are UTF-8 whatever it
+        // says, as on the command line, so a path with "ä" means the same file in both.
+        quenbrook::UseUtf8Locale();
+        QCoreApplication::setApplicationName(QStringLiteral("quenbrook"));
+        QApplication::setDesktopFileName(QStringLiteral("org.example.Quenbrook"));
+    }
+
+private:
+    static QtMessageHandler Prepare() {
+        if (!*quenbrook::Environment("QT_QPA_PLATFORM") && !*quenbrook::Environment("DISPLAY") &&
+            *quenbrook::Environment("WAYLAND_DISPLAY"))
+            setenv("QT_QPA_PLATFORM", "wayland", 1);
+        return qInstallMessageHandler(WhileStarting);
+    }
+    int count_;  // QApplication keeps a reference to it for its whole life
+    QtMessageHandler previous_;
+    QApplication app_;
+};
+
 }  // namespace
 
 // The icons are in a static library, whose resource file the linker leaves out unless
@@ -62,28 +90,10 @@ extern "C" __attribute__((visibility("default"))) int quenbrook_run_window(
     // see the same prefix.
     const quenbrook::FoundPrefix found = quenbrook::FindPrefix(prefixOption);
     LoadIcons();
-    // A Wayland session without X: Qt would try X first (on GNOME it ignores the session
-    // type), so it is told. Only for its own start: the game and the editor inherit no
-    // toolkit setting from here.
-    const bool waylandOnly = !*quenbrook::Environment("QT_QPA_PLATFORM") &&
-                             !*quenbrook::Environment("DISPLAY") &&
-                             *quenbrook::Environment("WAYLAND_DISPLAY");
-    if (waylandOnly) setenv("QT_QPA_PLATFORM", "wayland", 1);
-    const QtMessageHandler previous = qInstallMessageHandler(WhileStarting);
-    // QApplication keeps a reference to the count for its whole life.
-    int count = argc;
-    QApplication app(count, argv);
-    qInstallMessageHandler(previous);
-    if (waylandOnly) unsetenv("QT_QPA_PLATFORM");
-    for (const std::string& words : g_startWords) qWarning("%s", words.c_str());
-    // Qt has set the locale from the environment; file names are UTF-8 whatever it says,
-    // as on the command line, so a path with "ä" means the same file in both.
-    quenbrook::UseUtf8Locale();
+    const Application app(argc, argv);
     // Answers from waiting threads reach the application only while it lives.
     const quenbrook::QtPostGate gate;
-    QCoreApplication::setApplicationName(QStringLiteral("quenbrook"));
     QCoreApplication::setApplicationVersion(QString::fromLatin1(quenbrook::kVersion));
-    QApplication::setDesktopFileName(QStringLiteral("org.example.Quenbrook"));
     QIcon icon;
     for (int size : {16, 32, 48})
         icon.addFile(QStringLiteral(":/icons/quenbrook-%1.png").arg(size));
@@ -104,10 +114,10 @@ extern "C" __attribute__((visibility("default"))) int quenbrook_run_window(
 // terminal to read it in: the same words, in a small window.
 extern "C" __attribute__((visibility("default"))) void quenbrook_show_failure(
     int argc, char** argv, const char* text) {
-    int count = argc;
-    QApplication app(count, argv);
-    QApplication::setDesktopFileName(QStringLiteral("org.example.Quenbrook"));
+    const Application app(argc, argv);
     QMessageBox box(QMessageBox::Warning, QStringLiteral("Quenbrook"), QString::fromUtf8(text),
                     QMessageBox::Ok);
+    // A path or Wine's words may hold "<": shown as they are, never as markup.
+    box.setTextFormat(Qt::PlainText);
     box.exec();
 }

@@ -310,7 +310,9 @@ int OpenGameLog() {
         const int fd = open(log.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
         if (fd >= 0) return fd;
     }
-    return open("/tmp", O_RDWR | O_TMPFILE | O_CLOEXEC, 0600);
+    const int unnamed = open("/tmp", O_RDWR | O_TMPFILE | O_CLOEXEC, 0600);
+    // Never our own output: a launcher reading it would wait for as long as the game runs.
+    return unnamed >= 0 ? unnamed : open("/dev/null", O_RDWR | O_CLOEXEC);
 }
 
 enum class Line { Words, Error, Noise };
@@ -346,6 +348,9 @@ std::string WhatItSaid(int log) {
         const std::size_t end = std::min(text.find('\n'), text.size());
         std::string lineText = Trimmed(text.substr(0, end));
         if (!lineText.empty() && lineText.back() == '\r') lineText.pop_back();
+        // Shown in a terminal or a message box: no control sequence gets through.
+        for (char& c : lineText)
+            if ((static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == 0x7f) c = '?';
         const Line kind = KindOfLine(lineText);
         if (!lineText.empty() && kind != Line::Noise)
             (kind == Line::Words ? words : errors).push_back(lineText);
@@ -444,6 +449,9 @@ Status LinuxSystem::StartProgram(const std::wstring& commandLine, int windowStyl
     const bool hasPath = IsWindowsPath(program) || program.find('/') != std::string::npos;
 
     SpawnRequest request;
+    // The player's prefix, for Wine and for a script that calls Wine itself; absolute, as
+    // Wine takes a relative one from its own folder, which is the game's.
+    if (!prefix_.empty()) request.environment = {{"WINEPREFIX", Absolute(prefix_).string()}};
     fs::path folder;  // the executable's host folder, when it has one
     bool byHostPath = false;  // Wine gets the file by its host path (/unix)
     std::wstring through;
@@ -488,8 +496,6 @@ Status LinuxSystem::StartProgram(const std::wstring& commandLine, int windowStyl
         if (windowStyle == kShowMaximized) request.arguments.push_back("/max");
         if (byHostPath) request.arguments.push_back("/unix");
         request.arguments.push_back(target);
-        // Wine takes a relative prefix from its own folder, which is the game's.
-        request.environment = {{"WINEPREFIX", Absolute(prefix_).string()}};
         GiveWineUtf8(target, request);
         through = L" through Wine (" + FromNarrow(wine.loader->native()) + L")";
     } else {
