@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <functional>
 #include <optional>
 #include <set>
 #include <string>
@@ -28,6 +29,12 @@ extern "C" int fsync(int fd) {
     ::fstat(fd, &st);
     g_diskCalls.push_back("fsync " + std::to_string(st.st_ino));
     return reinterpret_cast<int (*)(int)>(::dlsym(RTLD_NEXT, "fsync"))(fd);
+}
+// And a save of the game's that lands while a recovery copy is being flushed.
+static std::function<void()> g_onDataSync;
+extern "C" int fdatasync(int fd) {
+    if (auto hook = std::exchange(g_onDataSync, nullptr)) hook();
+    return reinterpret_cast<int (*)(int)>(::dlsym(RTLD_NEXT, "fdatasync"))(fd);
 }
 extern "C" int renameat2(int fromFolder, const char* from, int toFolder, const char* to, unsigned flags) {
     struct stat st {};
@@ -170,6 +177,20 @@ TEST(ProfileKeeps, AnotherWriterIsWaitedForOrRefused) {
     EXPECT_EQ(status.reason(), L"civ.ini is being written by another program (is the game saving it?); try again");
     EXPECT_EQ(ReadFile(file), saved);
     EXPECT_EQ(Names(dir.path()), 1);
+}
+
+// A civ.ini with a second name is written in place, after a copy of it is flushed: a save
+// of the game's in that moment is the file our key goes into, whole, under both names.
+TEST(ProfileKeeps, SaveDuringAnInPlaceWriteIsKept) {
+    TempDir dir;
+    const fs::path file = dir / "civ.ini";
+    WriteFile(file, "[Civilization Gold]\r\nSave=old\r\n[More]\r\nA=1\r\n");
+    fs::create_hard_link(file, dir / "other.ini");
+    g_onDataSync = [&] { WriteFile(file, "[Civilization Gold]\r\nSave=the game's, longer\r\n[More]\r\nB=2\r\n"); };
+    EXPECT_TRUE(Enable(file).ok());
+    EXPECT_EQ(ReadFile(file), "[Civilization Gold]\r\nSave=the game's, longer\r\nSimultaneous=1\r\n[More]\r\nB=2\r\n");
+    EXPECT_EQ(ReadFile(dir / "other.ini"), ReadFile(file));
+    EXPECT_EQ(Names(dir.path()), 2);
 }
 
 }  // namespace

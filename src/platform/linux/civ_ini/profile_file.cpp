@@ -173,27 +173,31 @@ struct Guarded {
 Guarded g_guarded[16];
 struct sigaction g_previousSigbus;
 
+std::size_t g_pageSize;  // taken before the handler goes in: sysconf is not signal-safe
+
 void OnSigbus(int signal, siginfo_t* info, void* context) {
     char* at = static_cast<char*>(info->si_addr);
     for (Guarded& g : g_guarded) {
         char* begin = g.begin.load();
         const std::size_t size = g.size.load();
-        if (!begin || at < begin || at >= begin + size) continue;
-        const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
-        char* from = begin + (static_cast<std::size_t>(at - begin) & ~(page - 1));
+        if (info->si_code <= 0 || !begin || at < begin || at >= begin + size) continue;
+        char* from = begin + (static_cast<std::size_t>(at - begin) & ~(g_pageSize - 1));
         ::mmap(from, static_cast<std::size_t>(begin + size - from), PROT_READ,
                MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
         g.cut = true;
         return;
     }
     // Not ours: as it would have been without us.
-    if (g_previousSigbus.sa_flags & SA_SIGINFO) {
-        g_previousSigbus.sa_sigaction(signal, info, context);
-    } else if (g_previousSigbus.sa_handler != SIG_IGN) {
-        if (g_previousSigbus.sa_handler != SIG_DFL) return g_previousSigbus.sa_handler(signal);
-        ::signal(SIGBUS, SIG_DFL);
-        ::raise(SIGBUS);
-    }
+    const struct sigaction& previous = g_previousSigbus;
+    if (previous.sa_flags & SA_SIGINFO) return previous.sa_sigaction(signal, info, context);
+    if (previous.sa_handler != SIG_IGN && previous.sa_handler != SIG_DFL)
+        return previous.sa_handler(signal);
+    const bool sent = info->si_code <= 0;  // by kill(), not by a faulting access
+    if (sent && previous.sa_handler == SIG_IGN) return;
+    // A faulting access runs again on return and now ends the program, as it would have
+    // without us: an ignored SIGBUS cannot stop a fault, it would only loop.
+    ::signal(SIGBUS, SIG_DFL);
+    if (sent) ::raise(SIGBUS);
 }
 
 // A read-only view of a file's pages in the page cache. Scanning it costs no copy and no
@@ -215,6 +219,7 @@ public:
     bool Map(int fd, std::size_t size) {
         static std::once_flag installed;
         std::call_once(installed, [] {
+            g_pageSize = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
             struct sigaction action {};
             action.sa_sigaction = OnSigbus;
             action.sa_flags = SA_SIGINFO | SA_NODEFER;
@@ -694,7 +699,11 @@ fs::path BackupPath(const Job& job) {
                                             : fs::path();
     std::error_code ec;
     if (folder.empty() || (fs::create_directories(folder, ec), ec)) return {};
-    return folder / name;
+    // One folder for every prefix's civ.ini: the copy says whose it is.
+    struct stat st;
+    if (::stat(job.target.c_str(), &st) != 0) return {};
+    return folder / (job.target.filename().native() + "." + std::to_string(st.st_dev) + "-" +
+                     std::to_string(st.st_ino) + ".quenbrook-backup");
 }
 
 // The copy of raw (the bytes of in) that a crash in the middle of an in-place write
@@ -732,13 +741,27 @@ Attempt WriteInPlace(const Job& job, Content& loaded, const struct stat& st,
     // Our own open for writing would break our lease and wait for us to let go.
     loaded.lease.Release();
     Fd out(::open(job.target.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC));
+    // Another reader's lease (the window reading now, a Samba oplock): it lets go soon.
+    if (!out.valid() && (errno == EAGAIN || errno == EWOULDBLOCK)) return kChanged;
     if (!out.valid()) return Final(Fail(job.name + L" cannot be changed", errno));
     struct stat now;
     if (::fstat(out.get(), &now) != 0 || !SameVersion(st, now)) return kChanged;
     const std::string_view raw = loaded.raw;
     const bool oneSector = change.size == raw.size() && change.b.empty() && !change.a.empty() &&
                            change.offset / 512 == (change.offset + change.a.size() - 1) / 512;
+    // A copy left by a write that did not finish may hold the only whole civ.ini: the
+    // player decides, before anything writes over either.
+    std::error_code ec;
+    if (const fs::path left = BackupPath(job); !oneSector && !left.empty() && fs::exists(left, ec))
+        return Final(Status::Fail(job.saving + L": a copy of it from a write that did not finish is " +
+                                  Text(left) +
+                                  L"; keep whichever of the two is whole, and delete the copy"));
     const fs::path backup = oneSector ? fs::path() : Backup(job, loaded.fd.get(), raw);
+    // The game may have saved while the copy was made: then its save is the file to edit.
+    if (::fstat(out.get(), &now) != 0 || !SameVersion(st, now) || loaded.mapping.Cut()) {
+        if (!backup.empty()) ::unlink(backup.c_str());
+        return kChanged;
+    }
     const auto put = [&](std::size_t offset, std::string_view a, std::string_view b,
                          std::size_t size) {
         if (::lseek(out.get(), static_cast<off_t>(offset), SEEK_SET) < 0) return errno;
