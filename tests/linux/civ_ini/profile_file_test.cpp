@@ -30,8 +30,9 @@ extern "C" int fsync(int fd) {
     g_diskCalls.push_back("fsync " + std::to_string(st.st_ino));
     return reinterpret_cast<int (*)(int)>(::dlsym(RTLD_NEXT, "fsync"))(fd);
 }
-// And a save of the game's that lands while a recovery copy is being flushed.
-static std::function<void()> g_onDataSync;
+// And a save of the game's that lands while a recovery copy is being flushed, or before a
+// rename that the file system does not have.
+static std::function<void()> g_onDataSync, g_onRename;
 extern "C" int fdatasync(int fd) {
     if (auto hook = std::exchange(g_onDataSync, nullptr)) hook();
     return reinterpret_cast<int (*)(int)>(::dlsym(RTLD_NEXT, "fdatasync"))(fd);
@@ -40,6 +41,11 @@ extern "C" int renameat2(int fromFolder, const char* from, int toFolder, const c
     struct stat st {};
     ::fstatat(fromFolder, from, &st, AT_SYMLINK_NOFOLLOW);
     g_diskCalls.push_back("rename " + std::to_string(st.st_ino));
+    if (auto hook = std::exchange(g_onRename, nullptr)) {
+        hook();
+        errno = EINVAL;
+        return -1;
+    }
     using Call = int (*)(int, const char*, int, const char*, unsigned);
     return reinterpret_cast<Call>(::dlsym(RTLD_NEXT, "renameat2"))(fromFolder, from, toFolder, to, flags);
 }
@@ -191,6 +197,17 @@ TEST(ProfileKeeps, SaveDuringAnInPlaceWriteIsKept) {
     EXPECT_EQ(ReadFile(file), "[Civilization Gold]\r\nSave=the game's, longer\r\nSimultaneous=1\r\n[More]\r\nB=2\r\n");
     EXPECT_EQ(ReadFile(dir / "other.ini"), ReadFile(file));
     EXPECT_EQ(Names(dir.path()), 2);
+}
+
+// Where the file system has no RENAME_NOREPLACE, a civ.ini the game made meanwhile is
+// still never replaced by ours: our key goes into it.
+TEST(ProfileKeeps, FileMadeMeanwhileWithoutNoReplaceIsKept) {
+    TempDir dir;
+    const fs::path file = dir / "civ.ini";
+    g_onRename = [&] { WriteFile(file, "[Civ2]\r\nPath=C:\\CIV2\\CIV2.EXE\r\n"); };
+    EXPECT_TRUE(Enable(file).ok());
+    EXPECT_EQ(ReadFile(file), "[Civ2]\r\nPath=C:\\CIV2\\CIV2.EXE\r\n[Civilization Gold]\r\nSimultaneous=1\r\n");
+    EXPECT_EQ(Names(dir.path()), 1);
 }
 
 }  // namespace

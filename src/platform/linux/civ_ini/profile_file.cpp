@@ -478,14 +478,16 @@ int NameTemporary(const fs::path& folder, const std::string& prefix, Temporary& 
     return EEXIST;
 }
 
-// The extended attributes of fd (the ACL among them): names and values.
-std::vector<std::pair<std::string, std::string>> Attributes(int fd) {
+// The extended attributes of fd (the ACL among them): names and values; none where the
+// file system has none, nothing when they cannot be read (then they cannot be kept).
+std::optional<std::vector<std::pair<std::string, std::string>>> Attributes(int fd) {
     std::vector<std::pair<std::string, std::string>> attributes;
     std::string names(256, '\0');
     ssize_t n;
     while ((n = ::flistxattr(fd, names.data(), names.size())) < 0 && errno == ERANGE)
         names.resize(names.size() * 4);
-    for (std::size_t at = 0; n > 0 && at < static_cast<std::size_t>(n);) {
+    if (n < 0) return errno == ENOTSUP ? std::optional(attributes) : std::nullopt;
+    for (std::size_t at = 0; at < static_cast<std::size_t>(n);) {
         std::string name(names.c_str() + at);
         at += name.size() + 1;
         std::string value(64, '\0');
@@ -493,7 +495,8 @@ std::vector<std::pair<std::string, std::string>> Attributes(int fd) {
         while ((length = ::fgetxattr(fd, name.c_str(), value.data(), value.size())) < 0 &&
                errno == ERANGE)
             value.resize(value.size() * 4);
-        if (length < 0) continue;
+        if (length < 0 && errno == ENODATA) continue;  // removed meanwhile
+        if (length < 0) return std::nullopt;
         value.resize(static_cast<std::size_t>(length));
         attributes.emplace_back(std::move(name), std::move(value));
     }
@@ -509,13 +512,15 @@ bool TakeIdentity(int original, const struct stat& st, int temporary) {
         ::fchmod(temporary, st.st_mode & 07777) != 0)
         return false;
     const auto wanted = Attributes(original);
-    for (const auto& present : Attributes(temporary)) {  // the folder's default ACL
+    const auto given = Attributes(temporary);
+    if (!wanted || !given) return false;
+    for (const auto& present : *given) {  // the folder's default ACL
         const std::string& name = present.first;
-        const bool keep = std::any_of(wanted.begin(), wanted.end(),
+        const bool keep = std::any_of(wanted->begin(), wanted->end(),
                                       [&](const auto& a) { return a.first == name; });
         if (!keep && ::fremovexattr(temporary, name.c_str()) != 0) return false;
     }
-    for (const auto& [name, value] : wanted)
+    for (const auto& [name, value] : *wanted)
         if (::fsetxattr(temporary, name.c_str(), value.data(), value.size(), 0) != 0)
             return false;
     struct stat now;
@@ -815,8 +820,14 @@ Attempt WriteOnce(const Job& job, std::unique_ptr<Redo>& redo) {
         if (::fstat(in.get(), &st) != 0) return Final(Fail(name + L" cannot be read", errno));
         if (S_ISDIR(st.st_mode)) return Final(Status::Fail(name + L" is a folder"));
         if (!S_ISREG(st.st_mode)) return Final(Status::Fail(name + L" is not a regular file"));
-        // One writer of ours at a time; one that waited here finds the file replaced.
-        ::flock(in.get(), LOCK_EX);
+        // One writer of ours at a time; one that waited here finds the file replaced. Never
+        // for long: another writer of ours holds it for one write, and a file system that
+        // cannot lock a file open for reading (NFS) goes without.
+        for (int waited = 0; ::flock(in.get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+             ++waited) {
+            if (waited == 200) return kChanged;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
         if (::fstat(in.get(), &st) != 0) return Final(Fail(name + L" cannot be read", errno));
         if (pathChanged()) {
             redo.reset();  // a later save of the game's has taken its place
@@ -953,8 +964,13 @@ Attempt WriteOnce(const Job& job, std::unique_ptr<Redo>& redo) {
         }
     } else if (errno == EEXIST) {
         return kChanged;  // someone made the file meanwhile
-    } else if ((errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) ||
-               ::rename(from, target.c_str()) != 0) {
+    } else if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
+        return Final(Fail(saving, errno));
+    } else if (!exists && ::link(from, target.c_str()) == 0) {
+        ::unlink(from);  // a link, like RENAME_NOREPLACE, never takes a file made meanwhile
+    } else if (!exists && errno == EEXIST) {
+        return kChanged;
+    } else if (::rename(from, target.c_str()) != 0) {
         return Final(Fail(saving, errno));
     }
     temporary->Keep();
