@@ -958,7 +958,10 @@ Attempt WriteOnce(const Job& job, std::unique_ptr<Redo>& redo) {
                        replaced.st_dev != expected.st_dev)) {
             if (::renameat2(AT_FDCWD, from, AT_FDCWD, target.c_str(), RENAME_EXCHANGE) == 0)
                 return kChanged;
-            temporary->Keep();  // ours stays in place: the other file is left beside it
+            // Ours stays in place; the other file (perhaps a save of the game's) is left
+            // beside it, under a name our clean-up of abandoned temporaries never takes.
+            const std::string kept = target.native() + ".quenbrook-kept";
+            if (::rename(from, kept.c_str()) != 0) temporary->Keep();
         } else if (exists) {
             ::unlink(from);  // the old file, which we still hold
         }
