@@ -187,7 +187,9 @@ def screenshot(tmp, env, socket):
 
 BINARY, ARTEFACTS = map(os.path.abspath, sys.argv[1:3])
 os.makedirs(ARTEFACTS, exist_ok=True)
-xvfb = subprocess.Popen(["Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+# -noreset: by default Xvfb resets when its last client leaves, and refuses connections
+# meanwhile, so a program started just then could not open its window.
+xvfb = subprocess.Popen(["Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset"],
                         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
 display = ":" + xvfb.stdout.readline().strip()  # written once the server is ready
 failed = 0

@@ -33,7 +33,9 @@ drive_c = prefix / "drive_c"
 games = [drive_c / "Games" / folder for folder in ("Civ Two", "Civ Zwei Ä")]
 env = dict(os.environ, WINEPREFIX=str(prefix), XDG_STATE_HOME=str(root / "state"), **wine)
 env.pop("WINEDEBUG", None)  # as players have it: Wine's notes go to the log, and are left out
-xvfb = subprocess.Popen(["Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+# -noreset: by default Xvfb resets when its last client leaves, and refuses connections
+# meanwhile, so a program started just then could not open its window.
+xvfb = subprocess.Popen(["Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset"],
                         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
 display = ":" + xvfb.stdout.readline().strip()  # written once the server is ready
 wrong = []
