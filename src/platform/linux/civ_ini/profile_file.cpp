@@ -26,8 +26,9 @@
 #include <vector>
 
 #include "platform/linux/civ_ini/code_page.h"
-#include "platform/linux/narrow.h"
 #include "platform/linux/civ_ini/profile_engine.h"
+#include "platform/linux/narrow.h"
+#include "platform/linux/state_folder.h"
 
 namespace quenbrook {
 namespace fs = std::filesystem;
@@ -697,13 +698,8 @@ bool OldFileWritten(int fd, ReadLease& lease, const struct stat& st) {
 fs::path BackupPath(const Job& job) {
     const std::string name = job.target.filename().native() + ".quenbrook-backup";
     if (InFolderWeMayWrite(job.folder)) return job.folder / name;
-    const char* state = std::getenv("XDG_STATE_HOME");
-    const char* home = std::getenv("HOME");
-    const fs::path folder = state && *state ? fs::path(state) / "quenbrook"
-                            : home && *home ? fs::path(home) / ".local/state/quenbrook"
-                                            : fs::path();
-    std::error_code ec;
-    if (folder.empty() || (fs::create_directories(folder, ec), ec)) return {};
+    const fs::path folder = StateFolder();
+    if (folder.empty()) return {};
     // One folder for every prefix's civ.ini: the copy says whose it is.
     struct stat st;
     if (::stat(job.target.c_str(), &st) != 0) return {};

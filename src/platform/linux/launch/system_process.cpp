@@ -20,9 +20,10 @@
 #include <utility>
 #include <vector>
 
+#include "platform/linux/launch/process.h"
 #include "platform/linux/linux_system.h"
 #include "platform/linux/narrow.h"
-#include "platform/linux/launch/process.h"
+#include "platform/linux/state_folder.h"
 #include "platform/linux/wine_prefix/wine_paths.h"
 #include "platform/program_line.h"
 
@@ -296,16 +297,9 @@ bool WineHas32BitSide(const fs::path& loader) {
 // for each start; the one before is game.log.1. With no such folder, an unnamed file
 // that goes when the game ends.
 int OpenGameLog() {
-    fs::path state;
-    if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg && *xdg == '/')
-        state = xdg;
-    else if (const char* home = std::getenv("HOME"); home && *home == '/')
-        state = fs::path(home) / ".local" / "state";
-    if (!state.empty()) {
-        std::error_code ec;
-        fs::create_directories(state / "quenbrook", ec);
+    if (const fs::path state = StateFolder(); !state.empty()) {
         // A game still running writes on into its own log, now game.log.1.
-        const fs::path log = state / "quenbrook" / "game.log";
+        const fs::path log = state / "game.log";
         rename(log.c_str(), (log.string() + ".1").c_str());
         const int fd = open(log.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
         if (fd >= 0) return fd;
